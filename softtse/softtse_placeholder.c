@@ -1,0 +1,1 @@
+void softtse_placeholder(void) {}

@@ -1,0 +1,28 @@
+// The date-time value: days since 1899-12-30, the fraction is the time of day.
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <functional>
+
+namespace plat {
+
+using TDateTime = double;
+
+// Local wall-clock time with milliseconds.
+TDateTime Now();
+
+// Tests move the clock: while set, Now() returns what the function gives.
+void SetNowOverride(std::function<TDateTime()> now);
+
+TDateTime EncodeDateTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0,
+                         int msec = 0);
+void DecodeDateTime(TDateTime dt, int& year, int& month, int& day, int& hour, int& minute, int& second,
+                    int& msec);
+
+// Date-time patterns: "yyyy" / "yy" year, "mm" month, "dd" day, "hh" hour 00-23,
+// "nn" minutes, "ss" seconds, "zzz" milliseconds, any letter case; ":" is the
+// time separator (":"); every other character is copied.
+QString FormatDateTime(const QString& pattern, TDateTime dt);
+
+}  // namespace plat

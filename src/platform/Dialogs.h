@@ -1,0 +1,67 @@
+// Every modal dialog and the beep pass through here, so that tests and an
+// unattended run can answer them.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <deque>
+#include <functional>
+
+namespace plat {
+
+class DialogResponder {
+public:
+    virtual ~DialogResponder() = default;
+    virtual bool Confirm(const QString& text) = 0;  // Yes/No, Yes the default; true = Yes
+    virtual void Info(const QString& text) = 0;     // OK
+    virtual void Error(const QString& text) = 0;    // OK
+    // Returns the edited text on OK, the default text on Cancel.
+    virtual QString InputQuery(const QString& caption, const QString& prompt, const QString& defaultText) = 0;
+    virtual void Beep() = 0;
+};
+
+// nullptr restores the real window-system dialogs. Not owned.
+void SetDialogResponder(DialogResponder* responder);
+DialogResponder* CurrentDialogResponder();
+
+bool ConfirmYesNo(const QString& text);
+void ShowInfo(const QString& text);
+void ShowError(const QString& text);
+QString InputQuery(const QString& caption, const QString& prompt, const QString& defaultText);
+void Beep();
+
+// Answers in order from a script and records every text asked.
+// Unscripted confirmations answer Yes, input queries give the default.
+class ScriptedResponder : public DialogResponder {
+public:
+    std::deque<bool> confirmAnswers;
+    std::deque<QString> inputAnswers;  // a null QString stands for Cancel
+    QStringList asked;                 // "confirm: ...", "info: ...", "error: ...", "input: caption|prompt|default"
+    int beeps = 0;
+    std::function<void(const QString&)> onAsk;  // called with each entry of asked
+
+    bool Confirm(const QString& text) override;
+    void Info(const QString& text) override;
+    void Error(const QString& text) override;
+    QString InputQuery(const QString& caption, const QString& prompt, const QString& defaultText) override;
+    void Beep() override;
+
+private:
+    void Record(const QString& entry);
+};
+
+// Takes every dialog's default button and reports it through the callback.
+class UnattendedResponder : public DialogResponder {
+public:
+    explicit UnattendedResponder(std::function<void(const QString&)> report) : report_(std::move(report)) {}
+    bool Confirm(const QString& text) override;
+    void Info(const QString& text) override;
+    void Error(const QString& text) override;
+    QString InputQuery(const QString& caption, const QString& prompt, const QString& defaultText) override;
+    void Beep() override {}
+
+private:
+    std::function<void(const QString&)> report_;
+};
+
+}  // namespace plat

@@ -1,0 +1,173 @@
+// The program's one window. It owns all program state; its event handlers
+// hold the program's logic. The methods are defined across the folders that
+// own them:
+//   shell/MainForm.cpp   creation, destruction, Delay and the waits, timers,
+//                        close protocol, end-of-session, deferred requests
+//   shell/Log.cpp        Log, SaveMsg, ZelnorsTestLog
+//   shell/Config.cpp     LoadConfig, SaveConfig
+//   shell/Startup.cpp    CMSTART, Init_TSE, ReOpenTSE
+//   jobs/                Abarbeiten_TseJobs (the job pass), GetFirstCert
+//   operator/            TSE_Daten_abfragen, Log_TSE_Daten, the four buttons,
+//                        BlinkTimerTimer, ExpCert
+#pragma once
+
+#include "platform/DateTime.h"
+
+#include <QEvent>
+#include <QStringList>
+#include <QWidget>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class QFrame;
+class QLabel;
+class QListWidget;
+class QPlainTextEdit;
+class QPushButton;
+class QTimer;
+class TThread_Exp;
+
+class TMainForm : public QWidget {
+    Q_OBJECT
+
+public:
+    // args: the command-line arguments without the program name.
+    explicit TMainForm(const QStringList& args, QWidget* parent = nullptr);
+    ~TMainForm() override;
+
+    // The private start message, posted by FormCreate.
+    static constexpr QEvent::Type CM_STARTEN = QEvent::Type(QEvent::User + 0x65);
+
+    // ---- State fields ---------------------------------------------------
+    bool WinDown = false;
+    QString AktVerz;
+    QString DatenVerz;
+    QString ExpVerz;
+    QString TSE_Pfad;
+    bool NewVers = false;
+    QString Param;
+    TThread_Exp* Thread_Exp = nullptr;
+    std::atomic<bool> Exp_running{false};
+    QStringList TmpLogListe;
+    uint32_t LastSavedTANr = 0;
+    int32_t TimeSyncInterval = 0;
+    std::atomic<plat::TDateTime> NextTimeSet{0.0};  // also written by the export worker
+    QString JobListe;
+    bool ProgEnde = false;
+    bool TSE_running = false;
+    int32_t ScanAnz = 0;
+
+    // ---- Controls ---------------------------------------------------------
+    QLabel* Label1 = nullptr;  // "Letzte Vorgänge"
+    QLabel* Label2 = nullptr;  // "Fehler-Meldungen  &  Hinweise"
+    QLabel* Label3 = nullptr;  // "Registrierte Kassen"
+    QLabel* Label4 = nullptr;  // "Technische Daten"
+    QLabel* Label5 = nullptr;  // "letzte Sig.Nr."
+    QLabel* Label6 = nullptr;  // "letzte TA.Nr."
+    QLabel* Label7 = nullptr;  // "Dieser Vorgang kann einige Minuten dauern"
+    QLabel* lbSigNr = nullptr;
+    QLabel* lbTANr = nullptr;
+    QLabel* lbVersion = nullptr;
+    QLabel* lbWaitMsg = nullptr;
+    QLabel* lbVokLink = nullptr;
+    QLabel* Image1 = nullptr;
+    QLabel* Image2 = nullptr;
+    QPlainTextEdit* Memo1 = nullptr;
+    QListWidget* liTSE = nullptr;
+    QListWidget* liKas = nullptr;
+    QListWidget* liTA = nullptr;
+    QListWidget* liErr = nullptr;
+    QPushButton* Btn_TAFree = nullptr;
+    QPushButton* Btn_EXP = nullptr;
+    QPushButton* Btn_Cer = nullptr;
+    QPushButton* Btn_Deactiv = nullptr;
+    QFrame* paCopyright = nullptr;
+    QFrame* paWAIT = nullptr;
+    QTimer* Timer1 = nullptr;
+    QTimer* BlinkTimer = nullptr;
+
+    // ---- Application shell ------------------------------------------------
+    void FormCreate();
+    void FormDestroy();
+    bool FormCloseQuery();     // true: the close is granted
+    void WMQUERYENDSESSION();  // the platform ends the session
+    void Timer1Timer();
+
+    // Pauses about ms milliseconds while window events are handled; handles
+    // them at least once, also for ms <= 0. Sleeps between events.
+    void Delay(int32_t ms);
+    // Handles window events while busy() holds, sleeping between events.
+    // WakeWaits (any thread) makes a waiting loop test again at once.
+    void WaitWhile(const std::function<bool()>& busy);
+    void WakeWaits();
+
+    // A request that needs the TSE while an operation holds TSE_running
+    // (which can only be a request handled inside that operation's own
+    // wait) runs once the operation has ended; otherwise it runs now.
+    void RunWhenTseIdle(std::function<void()> request);
+    // Sets TSE_running; clearing it starts what was deferred meanwhile.
+    void SetTseRunning(bool on);
+
+    // Ends the program without the close question (refused reactivation).
+    void EndProgram();
+
+    void Log(const QString& Msg);           // safe from any thread
+    void ZelnorsTestLog(const QString& Msg);
+
+    void LoadConfig();
+    void SaveConfig();
+
+    void CMSTART();
+    void Init_TSE();
+    void ReOpenTSE(int32_t timeout);
+
+    QString ErgStr() const;
+
+    // ---- Job processing ------------------------------------------------
+    void Abarbeiten_TseJobs();
+    QString GetFirstCert();
+
+    // ---- Operator functions --------------------------------------------
+    void TSE_Daten_abfragen();
+    void Log_TSE_Daten();
+    void Btn_EXPClick();
+    void BlinkTimerTimer();
+    int32_t ExpCert();
+    void Btn_CerClick();
+    void Btn_TAFreeClick();
+    void Btn_DeactivClick();
+
+    // ---- Settings that tests and the unattended mode change -------------
+    // Every Delay lasts ms * DelayFactor (tests shorten the fixed pauses).
+    double DelayFactor = 1.0;
+
+    // CMSTART has returned, whichever of its end states it reached.
+    bool StartupFinished = false;
+
+    // Lines of a list control, for reading the window's state.
+    static QStringList Lines(const QListWidget* list);
+
+signals:
+    void WakeRequested();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void customEvent(QEvent* event) override;
+
+private:
+    void SaveMsg(const QString& line);  // with the log file open or not
+    void LogOnWindowThread(const QString& Msg);
+    void BuildControls();
+
+    bool logFileOpen_ = false;
+    bool ending_ = false;               // EndProgram: close without a question
+    std::vector<std::function<void()>> deferred_;
+    std::recursive_mutex logMutex_;
+};
+
+// The one instance, through which the export worker reaches the window.
+extern TMainForm* MainForm;

@@ -1,0 +1,119 @@
+// A program directory of its own for each test, with a software-TSE drive
+// mapped to a drive letter, scripted dialogs and helpers to run the window.
+#pragma once
+
+#include "platform/Dialogs.h"
+#include "platform/Files.h"
+#include "shell/MainForm.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QListWidget>
+#include <QPointer>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+#include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace testenv {
+
+// Handles events until pred() holds or the time is up; returns pred().
+inline bool RunUntil(const std::function<bool()>& pred, int timeoutMs = 10000)
+{
+    QDeadlineTimer dl(timeoutMs);
+    while (!pred()) {
+        if (dl.hasExpired()) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+inline void RunFor(int ms)
+{
+    RunUntil([] { return false; }, ms);
+}
+
+inline QByteArray ReadFile(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    return f.readAll();
+}
+
+inline void WriteFile(const QString& path, const QByteArray& data)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+    f.write(data);
+}
+
+class AppFixture : public ::testing::Test {
+protected:
+    QTemporaryDir tmp;
+    QString progDir;    // the program directory (current directory of the test)
+    QString drives;     // root of the drive letters
+    QString tseDrive;   // the TSE's drive root (letter E)
+    QString savedCwd;
+    plat::ScriptedResponder dialogs;
+    QPointer<TMainForm> form;
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(tmp.isValid());
+        progDir = tmp.path() + "/prog";
+        drives = tmp.path() + "/drives";
+        tseDrive = drives + "/e";
+        QDir().mkpath(progDir);
+        QDir().mkpath(tseDrive);
+        savedCwd = QDir::currentPath();
+        QDir::setCurrent(progDir);
+        qputenv("VOK_TSE_DRIVES", drives.toLocal8Bit());
+        plat::SetDialogResponder(&dialogs);
+    }
+
+    void TearDown() override
+    {
+        delete form.data();
+        plat::SetDialogResponder(nullptr);
+        plat::SetNowOverride(nullptr);
+        QDir::setCurrent(savedCwd);
+    }
+
+    // The marker file that makes the directory a TSE drive.
+    void PlugTse() { WriteFile(tseDrive + "/TSE-IO.bin", {}); }
+
+    void WriteIni(const QByteArray& path = "E:\\", uint32_t expTaNr = 0)
+    {
+        WriteFile(progDir + "/Vok_TSE.INI",
+                  "[VOKTAR-TSE]\r\nVERSION=2.1\r\nTSE_PFAD=" + path + "\r\nEXP_TANR=" +
+                      QByteArray::number(expTaNr) + "\r\n");
+    }
+
+    // Creates the window; its start-up runs from the event loop. Pauses are
+    // shortened by delayFactor.
+    TMainForm* Start(const QStringList& args = {}, double delayFactor = 0.001)
+    {
+        form = new TMainForm(args);
+        form->DelayFactor = delayFactor;
+        form->show();
+        return form;
+    }
+
+    // Starts and waits until the poll timer runs (or the start-up stopped).
+    bool StartAndWaitRunning(const QStringList& args = {}, int timeoutMs = 20000)
+    {
+        Start(args);
+        return RunUntil([this] { return form && form->StartupFinished; }, timeoutMs) && form->Timer1->isActive();
+    }
+
+    QString LogText() const { return QString::fromLatin1(ReadFile(progDir + "/Vok_TSE.LOG")); }
+    QString JobDir() const { return progDir + "/TSE"; }
+    QString ExpDir() const { return progDir + "/TSE_EXPO"; }
+};
+
+}  // namespace testenv
