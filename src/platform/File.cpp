@@ -1,0 +1,253 @@
+#include "platform/Files.h"
+
+#include "platform/Paths.h"
+
+#include <QFile>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace plat {
+
+namespace {
+
+constexpr size_t kChunk = 64 * 1024;
+
+QByteArray Native(const QString& path)
+{
+    return QFile::encodeName(NativePath(path));
+}
+
+int RetryingOpen(const QByteArray& name, int flags, mode_t mode = 0)
+{
+    int fd;
+    do {
+        fd = ::open(name.constData(), flags, mode);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+// Windows sharing emulated with advisory locks: the lock is taken without
+// waiting, and a file that cannot be locked is not kept open.
+int LockOrClose(int fd, int operation)
+{
+    int rc;
+    do {
+        rc = ::flock(fd, operation | LOCK_NB);
+    } while (rc < 0 && errno == EINTR);
+    if (rc == 0)
+        return 0;
+    const int err = (errno == EWOULDBLOCK) ? ErrSharingViolation : errno;
+    ::close(fd);
+    return err;
+}
+
+}  // namespace
+
+File::~File()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+int File::OpenRead(const QString& path)
+{
+    if (fd_ >= 0) {
+        if (int err = Close())
+            return err;
+    }
+    const int fd = RetryingOpen(Native(path), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    if (int err = LockOrClose(fd, LOCK_SH))
+        return err;
+    fd_ = fd;
+    buf_.clear();
+    pos_ = 0;
+    eof_ = false;
+    return 0;
+}
+
+int File::Create(const QString& path)
+{
+    if (fd_ >= 0) {
+        if (int err = Close())
+            return err;
+    }
+    const QByteArray name = Native(path);
+    // No O_TRUNC here: a reader that holds the file must never see it
+    // emptied, so the truncation waits until the exclusive lock is ours.
+    const int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC;
+    int fd = RetryingOpen(name, flags, 0666);
+    if (fd < 0 && errno == ELOOP) {
+        // A symbolic link under the name is replaced by a fresh file; its
+        // target stays untouched.
+        struct stat st;
+        if (::lstat(name.constData(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return ELOOP;
+        if (::unlink(name.constData()) != 0)
+            return errno;
+        fd = RetryingOpen(name, flags | O_EXCL, 0666);
+    }
+    if (fd < 0)
+        return errno;
+    if (int err = LockOrClose(fd, LOCK_EX))
+        return err;
+    if (::ftruncate(fd, 0) != 0) {
+        const int err = errno;
+        ::close(fd);
+        return err;
+    }
+    fd_ = fd;
+    buf_.clear();
+    pos_ = 0;
+    eof_ = false;
+    return 0;
+}
+
+int File::OpenAppend(const QString& path)
+{
+    if (fd_ >= 0) {
+        if (int err = Close())
+            return err;
+    }
+    const int fd = RetryingOpen(Native(path), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    if (int err = LockOrClose(fd, LOCK_EX))
+        return err;
+    fd_ = fd;
+    buf_.clear();
+    pos_ = 0;
+    eof_ = false;
+    return 0;
+}
+
+// Fills the buffer with the next chunk; 0 also at the end (eof_ set).
+static int FillFrom(int fd, std::string& buf, size_t& pos, bool& eof)
+{
+    if (pos > 0) {
+        buf.erase(0, pos);
+        pos = 0;
+    }
+    char chunk[kChunk];
+    ssize_t n;
+    do {
+        n = ::read(fd, chunk, sizeof chunk);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0)
+        return errno;
+    if (n == 0)
+        eof = true;
+    else
+        buf.append(chunk, static_cast<size_t>(n));
+    return 0;
+}
+
+int File::ReadLine(std::string& line, bool& atEnd)
+{
+    line.clear();
+    atEnd = false;
+    if (fd_ < 0)
+        return EBADF;
+    size_t searchFrom = pos_;
+    for (;;) {
+        const size_t nl = buf_.find('\n', searchFrom);
+        if (nl != std::string::npos) {
+            size_t end = nl;
+            if (end > pos_ && buf_[end - 1] == '\r')
+                --end;
+            line.assign(buf_, pos_, end - pos_);
+            pos_ = nl + 1;
+            return 0;
+        }
+        if (eof_) {
+            if (pos_ >= buf_.size()) {
+                atEnd = true;
+                return 0;
+            }
+            // The last line may lack its ending.
+            line.assign(buf_, pos_, std::string::npos);
+            pos_ = buf_.size();
+            return 0;
+        }
+        const size_t scanned = buf_.size() - pos_;
+        if (int err = FillFrom(fd_, buf_, pos_, eof_))
+            return err;
+        searchFrom = pos_ + scanned;
+    }
+}
+
+int File::Read(std::string& bytes, size_t n)
+{
+    bytes.clear();
+    if (fd_ < 0)
+        return EBADF;
+    while (buf_.size() - pos_ < n && !eof_) {
+        if (int err = FillFrom(fd_, buf_, pos_, eof_))
+            return err;
+    }
+    const size_t take = std::min(n, buf_.size() - pos_);
+    bytes.assign(buf_, pos_, take);
+    pos_ += take;
+    return 0;
+}
+
+int File::ReadAll(std::string& bytes)
+{
+    bytes.clear();
+    if (fd_ < 0)
+        return EBADF;
+    while (!eof_) {
+        if (int err = FillFrom(fd_, buf_, pos_, eof_))
+            return err;
+    }
+    bytes.assign(buf_, pos_, std::string::npos);
+    pos_ = buf_.size();
+    return 0;
+}
+
+int File::WriteLine(const std::string& bytes)
+{
+    return Write(bytes + "\r\n");
+}
+
+int File::Write(const std::string& bytes)
+{
+    if (fd_ < 0)
+        return EBADF;
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return 0;
+}
+
+int File::Sync()
+{
+    if (fd_ < 0)
+        return EBADF;
+    return ::fsync(fd_) == 0 ? 0 : errno;
+}
+
+int File::Close()
+{
+    if (fd_ < 0)
+        return EBADF;
+    const int fd = fd_;
+    fd_ = -1;
+    buf_.clear();
+    pos_ = 0;
+    eof_ = false;
+    // The descriptor is gone whatever close reports; EINTR is not retried.
+    return ::close(fd) == 0 ? 0 : errno;
+}
+
+}  // namespace plat
