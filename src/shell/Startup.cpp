@@ -1,6 +1,236 @@
-// Placeholder until the start-up sequence is built.
+// The start-up sequence: from a freshly created window to the running poll
+// timer. Opens the TSE, offers to reactivate a deactivated one, initialises a
+// new one, checks its certification and fills the technical-data view. Also
+// the reopening of the TSE that the export paths use.
+#include "platform/Ansi.h"
+#include "platform/DateTime.h"
+#include "platform/Dialogs.h"
+#include "platform/Paths.h"
 #include "shell/MainForm.h"
+#include "tse/ProcLib.h"
+#include "tse/TseLib.h"
 
-void TMainForm::CMSTART() {}
-void TMainForm::Init_TSE() {}
-void TMainForm::ReOpenTSE(int32_t) {}
+#include <QFrame>
+#include <QListWidget>
+#include <QPointer>
+#include <QPushButton>
+#include <QTimer>
+
+namespace {
+
+constexpr uint32_t FirstOpenTimeout = 5000;
+constexpr int32_t SecondOpenPause = 2500;
+constexpr uint32_t SecondOpenTimeout = 10000;
+constexpr int32_t SplashTime = 4000;
+constexpr int32_t ErrorSeApiNotInitialized = 0x3015;
+constexpr int PollInterval = 250;
+
+// Certificates of this certification generation lose their validity with the
+// end of this month (yyyymm).
+const QString ExpiringCertificationEnding = QStringLiteral("2020");
+const QString LastValidMonth = QStringLiteral("202407");
+
+// The device path as the library needs it: the system's drive-letter path in
+// native form, as 8-bit text.
+std::string DevicePath(const QString& tsePfad)
+{
+    return plat::QToAnsi(plat::NativePath(tsePfad));
+}
+
+// The TSE's serial number: the first value of the serial-number list.
+std::string FirstSerialNumber(std::string serialNumbers)
+{
+    return plat::QToAnsi(GetTerm(serialNumbers, QChar('|')));
+}
+
+// Marks the start-up as finished however CMSTART is left, also by an error
+// raised inside it, and also when the window is gone by then.
+class StartupFinishedGuard {
+public:
+    explicit StartupFinishedGuard(TMainForm* form) : form_(form) {}
+    ~StartupFinishedGuard()
+    {
+        if (form_) form_->StartupFinished = true;
+    }
+    StartupFinishedGuard(const StartupFinishedGuard&) = delete;
+    StartupFinishedGuard& operator=(const StartupFinishedGuard&) = delete;
+
+private:
+    QPointer<TMainForm> form_;
+};
+
+void DisableTseButtons(TMainForm& form)
+{
+    form.Btn_TAFree->setEnabled(false);
+    form.Btn_EXP->setEnabled(false);
+    form.Btn_Cer->setEnabled(false);
+    form.Btn_Deactiv->setEnabled(false);
+}
+
+}  // namespace
+
+void TMainForm::CMSTART()
+{
+    StartupFinishedGuard finished(this);
+
+    // 1. A clean window for this run.
+    liTSE->clear();
+    liErr->clear();
+    liTA->clear();
+    liKas->clear();
+
+    // 2. Start line.
+    const QString mode = TseDebug ? QStringLiteral("Vok_TSE gestartet (DebugMode) auf ")
+                                  : QStringLiteral("Vok_TSE gestartet auf ");
+    Log(mode + GetComputerName() + ", " + AktVerz);
+
+    // 3. The splash stays long enough to be read.
+    Delay(SplashTime);
+    paCopyright->hide();
+
+    // 4. Configuration and the wait for the TSE's drive. An error raised here
+    // ends the sequence with the TSE unopened; the window's error box shows it.
+    LoadConfig();
+
+    // 5. Open the TSE; a stick that has just been plugged in gets a second
+    // chance with a longer timeout.
+    tse_openDirect(DevicePath(TSE_Pfad), FirstOpenTimeout);
+    if (TseRes != 0) {
+        Log("|Öffnen der TSE nicht möglich (" + ErgStr() + ") - 1. Versuch");
+        Delay(SecondOpenPause);
+        tse_openDirect(DevicePath(TSE_Pfad), SecondOpenTimeout);
+        if (TseRes != 0) {
+            Log("Zugriff auf TSE nicht möglich (" + ErgStr() + ")");
+            DisableTseButtons(*this);
+            return;
+        }
+    }
+
+    // 6. A deactivated TSE signs nothing: reactivate it or end the program.
+    if (tse_getLifeCycleState() == "deaktiviert") {
+        Log("Verwendung einer deaktivierten TSE");
+        plat::Beep();
+        if (!plat::ConfirmYesNo("ACHTUNG! Die TSE wurde bereits deaktiviert.\r\n"
+                                "Soll sie wieder aktiviert werden?")) {
+            EndProgram();
+            return;
+        }
+        Log("TSE wird aktiviert");
+        int32_t loginResult = 0;
+        int16_t remainingRetries = 0;
+        tse_authenticateUser(TseAdminUser, TseAdminPin, loginResult, remainingRetries);
+        tse_updateTime();
+        tse_activateTSE();
+        tse_updateTime();
+        tse_logOut(TseAdminUser);
+        Log("TSE Status: " + plat::AnsiToQ(tse_getLifeCycleState()));
+    }
+
+    // 7. The serial number addresses the TSE's key in every later call.
+    const std::string serialNumbers = tse_exportSerialNumbers();
+    const int32_t serialRes = TseRes;
+    TseSN = FirstSerialNumber(serialNumbers);
+
+    if (serialRes == ErrorSeApiNotInitialized) {
+        // 8. A new TSE: initialise it; the serial number tells whether that worked.
+        Init_TSE();
+        const std::string newSerialNumbers = tse_exportSerialNumbers();
+        if (TseRes != 0) {
+            const QString msg = "Initialisierung der TSE nicht moeglich (" + ErgStr() + ")";
+            Log(msg);
+            liErr->addItem(msg);
+            DisableTseButtons(*this);
+            return;
+        }
+        TseSN = FirstSerialNumber(newSerialNumbers);
+        Log_TSE_Daten();
+    } else if (serialRes != 0) {
+        // 9.
+        const QString msg = "Lesen der Seriennummer nicht moeglich (" + ErgStr() + ")";
+        Log(msg);
+        liErr->addItem(msg);
+        DisableTseButtons(*this);
+        return;
+    }
+
+    // 10. Certificates of this certification lost their validity after July 2024.
+    const QString certificationId = plat::AnsiToQ(tse_getCertificationId());
+    if (certificationId.endsWith(ExpiringCertificationEnding)) {
+        if (plat::FormatDateTime("yyyymm", plat::Now()) > LastValidMonth) {
+            const QString msg = QStringLiteral("ACHTUNG! Das Zertifikat der TSE ist ungültig.");
+            Log(msg);
+            liErr->addItem(msg);
+            plat::Beep();
+            plat::ShowInfo(
+                "ACHTUNG! Das Zertifikat der TSE ist ungültig. Das Programm läuft zwar trotzdem,\r\n"
+                "das Finanzamt wird aber die TSE-Daten nicht anerkennen. Ersetzen Sie deshalb\r\n"
+                "schnellstmöglich die TSE !!!");
+        } else {
+            liErr->addItem(QStringLiteral("Das TSE-Zertifikat wird am 01.08.24 ungültig."));
+        }
+    }
+
+    // 11. The service runs in the background from here on.
+    showMinimized();
+
+    // 12.
+    if (TseLogAll || NewVers) Log_TSE_Daten();
+
+    // 13. Also sets the TSE's clock and the moment of its next update.
+    TSE_Daten_abfragen();
+
+    // 14. Jobs are taken from now on.
+    Timer1->start(PollInterval);
+}
+
+void TMainForm::Init_TSE()
+{
+    Log("° ");
+    Log("°>>>>>>>>>> Neue TSE erkannt - Initialisierung gestartet <<<<<<<<<<");
+    liTA->addItem(QStringLiteral("Neue TSE erkannt - Initialisierung gestartet"));
+
+    // Every step runs whatever the earlier ones gave; the serial-number read
+    // after the initialisation decides whether the TSE is usable.
+    tse_initializePinValues(TseAdminPin, TseAdminPuk, TseTimeAdminPin, TseTimeAdminPuk);
+    Log("  User eingerichtet   " + ErgStr());
+
+    int32_t loginResult = 0;
+    int16_t remainingRetries = 0;
+    tse_authenticateUser(TseAdminUser, TseAdminPin, loginResult, remainingRetries);
+    Log("  Login Admin         " + ErgStr() + "   Login=" + QString::fromStdString(ErgStrOf(loginResult)));
+
+    tse_initialize();
+    Log("  TSE initialisieren  " + ErgStr());
+
+    loginResult = 0;
+    remainingRetries = 0;
+    tse_authenticateUser(TseTimeAdminUser, TseTimeAdminPin, loginResult, remainingRetries);
+    Log("  Login TimeAdmin     " + ErgStr() + "   Login=" + QString::fromStdString(ErgStrOf(loginResult)));
+
+    tse_updateTime();
+    Log("  Uhrzeit setzen      " + ErgStr());
+
+    tse_logOut(TseTimeAdminUser);
+    Log("  Logout TimeAdmin    " + ErgStr());
+
+    tse_logOut(TseAdminUser);
+    Log("  Logout Admin        " + ErgStr());
+
+    Log("° ");
+}
+
+// Runs on the export worker thread too: it touches only the TSE, TseRes and
+// the atomic NextTimeSet, never a widget or the log.
+void TMainForm::ReOpenTSE(int32_t timeout)
+{
+    tse_close();
+    tse_openDirect(DevicePath(TSE_Pfad), static_cast<uint32_t>(timeout));
+    if (TseRes != 0) return;
+
+    int32_t loginResult = 0;
+    int16_t remainingRetries = 0;
+    tse_authenticateUser(TseAdminUser, TseAdminPin, loginResult, remainingRetries);
+    tse_updateTime();
+    NextTimeSet = plat::Now() + (static_cast<double>(TimeSyncInterval) - 1.0) / 86400.0;
+    tse_logOut(TseAdminUser);
+}
