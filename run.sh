@@ -1,7 +1,54 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and starts the service on the software TSE
 # in the demo folder ./demo (program directory with its job directory TSE).
+#
+#   ./demo/Vok_TSE.INI      configuration: the TSE is drive E:\
+#   ./demo/drives/e         drive E: (the software TSE; "TSE-IO.bin" marks it)
+#   ./demo/TSE              job directory: clients drop their *.TSE jobs here
+#   ./demo/Vok_TSE.LOG      program log
+#
+# Arguments are handed on to the program (e.g. /L for the technical data in
+# the log at every start). Stop the service by closing its window, or with
+# Ctrl-C when it runs without a display.
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/setup.sh
-echo "Built: ${BUILD_DIR:-build}/bin/vok_tse"
+
+root=$PWD
+build_dir=${BUILD_DIR:-build}
+[[ $build_dir = /* ]] || build_dir=$root/$build_dir
+program=$build_dir/bin/vok_tse
+demo=$root/demo
+drive=$demo/drives/e
+
+# Drive letters are directories under VOK_TSE_DRIVES; the software TSE keeps
+# its state inside the drive, so the TSE survives from one run to the next.
+export VOK_TSE_DRIVES=$demo/drives
+mkdir -p "$drive"
+[[ -e $drive/TSE-IO.bin ]] || : >"$drive/TSE-IO.bin"
+
+# Written only once: the program itself updates the last exported number.
+if [[ ! -e $demo/Vok_TSE.INI ]]; then
+  printf '[VOKTAR-TSE]\r\nVERSION=2.1\r\nTSE_PFAD=E:\\\r\nEXP_TANR=0\r\n' >"$demo/Vok_TSE.INI"
+fi
+
+args=("$@")
+if [[ -z ${DISPLAY:-} && -z ${WAYLAND_DISPLAY:-} ]]; then
+  export QT_QPA_PLATFORM=offscreen
+  echo "No display found: the window runs offscreen (QT_QPA_PLATFORM=offscreen)."
+  echo "Follow the service in its log; stop it with Ctrl-C."
+  # Nobody can answer a dialog offscreen. A program that knows the switch
+  # --unattended answers them itself; without it the demo keeps clear of
+  # every dialog (the path is configured, the TSE is present).
+  if grep -qaF -- '--unattended' "$program"; then
+    args+=(--unattended)
+  fi
+fi
+
+echo "Program directory: $demo"
+echo "Clients drop their jobs (*.TSE) into: $demo/TSE"
+echo "Answers (*.SIG) appear there too; exports go to: $demo/TSE_EXPO"
+echo "Program log: $demo/Vok_TSE.LOG"
+
+cd "$demo"
+exec "$program" "${args[@]}"
