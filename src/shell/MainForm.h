@@ -30,6 +30,7 @@ class QPlainTextEdit;
 class QPushButton;
 class QTimer;
 class TThread_Exp;
+namespace plat { class File; }
 
 class TMainForm : public QWidget {
     Q_OBJECT
@@ -159,11 +160,14 @@ protected:
     void customEvent(QEvent* event) override;
 
 private:
-    void SaveMsg(const QString& line);  // with the log file open or not
+    int SaveMsg(const QString& line);   // with the log file open or not; 0 or a write's error
     void LogOnWindowThread(const QString& Msg);
     void BuildControls();
 
     bool logFileOpen_ = false;
+    plat::File* logFile_ = nullptr;     // the log file while Log writes it
+    QStringList args_;                  // command line, read by FormCreate
+    bool closeDeferred_ = false;        // a close waits for the running operation
     bool ending_ = false;               // EndProgram: close without a question
     std::vector<std::function<void()>> deferred_;
     std::recursive_mutex logMutex_;

@@ -1,0 +1,126 @@
+// The configuration file: where the TSE is and how far the last export went.
+#include "shell/MainForm.h"
+
+#include "platform/Ansi.h"
+#include "platform/Dialogs.h"
+#include "platform/Files.h"
+#include "tse/TseLib.h"
+
+#include <cerrno>
+#include <limits>
+#include <stdexcept>
+
+namespace {
+
+constexpr int kErrNotOpenForInput = 104;
+constexpr int kDriveWaits = 5;
+constexpr int kDriveWaitMs = 10000;
+const QString kMarker = QStringLiteral("TSE-IO.bin");
+
+QString IniPath(const QString& aktVerz)
+{
+    return aktVerz + "\\Vok_TSE.INI";
+}
+
+[[noreturn]] void RaiseIoError(int err)
+{
+    throw std::runtime_error(QStringLiteral("E/A-Fehler %1").arg(err).toStdString());
+}
+
+// A signed 32-bit decimal number: optional sign and digits, nothing else.
+int32_t StrToInt(const QString& text)
+{
+    bool ok = false;
+    const qlonglong value = text.toLongLong(&ok, 10);
+    bool plainDigits = !text.isEmpty();
+    for (int i = 0; i < text.size() && plainDigits; ++i) {
+        const QChar c = text.at(i);
+        plainDigits = (c >= u'0' && c <= u'9') || (i == 0 && (c == u'-' || c == u'+') && text.size() > 1);
+    }
+    if (!ok || !plainDigits || value < std::numeric_limits<int32_t>::min() ||
+        value > std::numeric_limits<int32_t>::max()) {
+        throw std::runtime_error(QStringLiteral("'%1' ist kein gültiger Integerwert").arg(text).toUtf8().toStdString());
+    }
+    return static_cast<int32_t>(value);
+}
+
+// The four lines the program writes; 0 or the first write's error.
+int WriteIni(plat::File& file, const QString& tsePfad, uint32_t lastSavedTaNr)
+{
+    const QString lines[] = {
+        QStringLiteral("[VOKTAR-TSE]"),
+        QStringLiteral("VERSION=2.1"),
+        QStringLiteral("TSE_PFAD=") + tsePfad,
+        QStringLiteral("EXP_TANR=") + QString::number(lastSavedTaNr),
+    };
+    for (const QString& line : lines)
+        if (const int err = file.WriteLine(plat::QToAnsi(line))) return err;
+    return 0;
+}
+
+}  // namespace
+
+void TMainForm::LoadConfig()
+{
+    TSE_Pfad.clear();
+    LastSavedTANr = 0;
+    const QString path = IniPath(AktVerz);
+
+    plat::File ini;
+    if (ini.OpenRead(path) == ENOENT) {
+        plat::File created;
+        if (created.Create(path) == 0) {
+            for (char letter = 'D'; letter <= 'K' && TSE_Pfad.isEmpty(); ++letter) {
+                if (plat::FileExists(QString(QChar(letter)) + ":\\" + kMarker))
+                    TSE_Pfad = QString(QChar(letter)) + ":\\";
+            }
+            if (TSE_Pfad.isEmpty()) {
+                const QString answer = plat::InputQuery(QStringLiteral("Manuelle Eingabe des TSE-Pfads"),
+                                                        QStringLiteral("Pfad der TSE:"), QStringLiteral("K:\\"));
+                TSE_Pfad = answer.isNull() ? QStringLiteral("K:\\") : answer;
+            }
+            if (const int err = WriteIni(created, TSE_Pfad, LastSavedTANr)) RaiseIoError(err);
+            if (const int err = created.Close()) RaiseIoError(err);
+            ini.OpenRead(path);  // a failure shows at the first read
+        }
+    }
+
+    // The file that could not be created or opened stops the start-up here.
+    if (!ini.IsOpen()) RaiseIoError(kErrNotOpenForInput);
+    for (;;) {
+        std::string bytes;
+        bool atEnd = false;
+        if (const int err = ini.ReadLine(bytes, atEnd)) RaiseIoError(err);
+        if (atEnd) break;
+        const QString line = plat::AnsiToQ(bytes);
+        if (line.startsWith(QStringLiteral("VERSION=")) && line.mid(8, 4) != QStringLiteral("2.1")) NewVers = true;
+        if (line.startsWith(QStringLiteral("TSE_PFAD="))) TSE_Pfad = line.mid(9);
+        if (line.startsWith(QStringLiteral("EXP_TANR="))) LastSavedTANr = static_cast<uint32_t>(StrToInt(line.mid(9)));
+    }
+    ini.Close();
+
+    if (NewVers) SaveConfig();
+    if (TSE_Pfad.isEmpty()) Log(QStringLiteral("Kein TSE-Pfad in Ini-Datei gefunden"));
+
+    // The stick may be plugged in late; the start-up goes on either way.
+    const QString marker = TSE_Pfad + kMarker;
+    bool present = plat::FileExists(marker);
+    for (int attempt = 1; !present && attempt <= kDriveWaits; ++attempt) {
+        Log(QStringLiteral("|TSE-Pfad noch nicht verfügbar (%1)").arg(attempt));
+        Delay(kDriveWaitMs);
+        present = plat::FileExists(marker);
+    }
+    if (!present) Log(QStringLiteral("TSE-Pfad (USB-Stick) ist nicht verfügbar"));
+}
+
+void TMainForm::SaveConfig()
+{
+    if (TseDebug) Log(QStringLiteral("°Speichern Ini-Datei"));
+    plat::File ini;
+    if (const int err = ini.Create(IniPath(AktVerz))) {
+        Log(QStringLiteral("Ini-Datei konnte nicht gespeichert werden, Err=%1").arg(err));
+        return;
+    }
+    if (const int err = WriteIni(ini, TSE_Pfad, LastSavedTANr)) RaiseIoError(err);
+    if (const int err = ini.Close()) RaiseIoError(err);
+}

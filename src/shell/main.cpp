@@ -1,0 +1,70 @@
+// Program entry: the toolkit, the one window and the ways the platform ends
+// the session.
+#include "shell/MainForm.h"
+
+#include <QApplication>
+#include <QPointer>
+#include <QSessionManager>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// SIGTERM (shutdown, service stop) reaches the window through a pipe: the
+// handler may only write a byte, the window thread reads it as an event.
+int termPipe[2] = {-1, -1};
+
+void OnTerm(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(termPipe[1], &byte, 1);
+}
+
+bool WatchTerm(QObject* owner, const std::function<void()>& onTerm)
+{
+    if (::pipe2(termPipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+    auto* notifier = new QSocketNotifier(termPipe[0], QSocketNotifier::Read, owner);
+    QObject::connect(notifier, &QSocketNotifier::activated, owner, [onTerm] {
+        char buf[16];
+        while (::read(termPipe[0], buf, sizeof buf) > 0) {
+        }
+        onTerm();
+    });
+    struct sigaction sa {};
+    sa.sa_handler = OnTerm;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    return ::sigaction(SIGTERM, &sa, nullptr) == 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("VOK_TSE"));
+    QApplication::setApplicationDisplayName(QStringLiteral("VOK_TSE"));
+
+    QStringList args = QApplication::arguments();
+    if (!args.isEmpty()) args.removeFirst();
+
+    // Command-line switches of the program itself (beyond those that
+    // FormCreate reads from Param) are taken out of args here.
+
+    QPointer<TMainForm> form = new TMainForm(args);
+
+    auto endSession = [&form] {
+        if (form) form->WMQUERYENDSESSION();
+    };
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &app,
+                     [endSession](QSessionManager&) { endSession(); }, Qt::DirectConnection);
+    if (!WatchTerm(&app, endSession)) qWarning("SIGTERM is not watched; a shutdown ends the program unasked");
+
+    form->show();
+    const int rc = app.exec();
+    delete form.data();  // FormDestroy, unless the close has already destroyed it
+    return rc;
+}
