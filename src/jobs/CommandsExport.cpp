@@ -1,0 +1,127 @@
+// EXPORT: the TSE writes its stored data for a range of transaction numbers
+// into a TAR file in the export directory. Without a last number the range
+// ends at the current counter and the export marker follows it.
+#include "jobs/Jobs.h"
+
+#include "platform/Ansi.h"
+#include "platform/Paths.h"
+#include "shell/MainForm.h"
+#include "tse/TseLib.h"
+#include "tse/TseLib_C_Dekl.h"
+
+#include <limits>
+
+namespace {
+
+QString Erg()
+{
+    return QString::fromLatin1(ErgStr());
+}
+
+struct ExportRange {
+    uint32_t VonTANr = 0;
+    uint32_t BisTANr = 0;
+    bool valid = true;          // both given numbers could be read
+    bool counterAsked = false;  // BisTANr came from the TSE's counter
+    bool counterOk = false;     // ... and that query succeeded
+    QString invalid;            // the unreadable values, for the log
+};
+
+ExportRange GetRange(const TMainForm& form, const TJobContext& ctx)
+{
+    ExportRange r;
+    if (ctx.ExpVonTA.empty()) {
+        r.VonTANr = form.LastSavedTANr + 1;
+    } else if (!ParseTANr(ctx.ExpVonTA, r.VonTANr)) {
+        r.valid = false;
+        r.invalid += " VONTA=" + Txt(ctx.ExpVonTA);
+    }
+    if (ctx.ExpBisTA.empty()) {
+        r.BisTANr = tse_getTransactionCounter();
+        r.counterAsked = true;
+        r.counterOk = TseRes == 0;
+    } else if (!ParseTANr(ctx.ExpBisTA, r.BisTANr)) {
+        r.valid = false;
+        r.invalid += " BISTA=" + Txt(ctx.ExpBisTA);
+    }
+    return r;
+}
+
+void ReOpenForExport(TMainForm& form, int32_t timeout)
+{
+    form.ReOpenTSE(timeout);
+    if (TseRes != 0) form.Log("  Fehler beim Export, erneutes Öffnen der TSE unmöglich (" + Erg() + ")");
+}
+
+}  // namespace
+
+bool ParseTANr(const std::string& text, uint32_t& value)
+{
+    size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    if (i == text.size()) return false;
+    int64_t n = 0;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c < '0' || c > '9') return false;
+        n = n * 10 + (c - '0');
+        if (n > int64_t(std::numeric_limits<int32_t>::max()) + 1) return false;
+    }
+    if (negative) n = -n;
+    if (n > std::numeric_limits<int32_t>::max()) return false;
+    value = uint32_t(int32_t(n));
+    return true;
+}
+
+void Cmd_Export_von_TSE(TMainForm& form, TJobContext& ctx)
+{
+    const ExportRange r = GetRange(form, ctx);
+    QString FName = "EXP_" + QString::number(r.VonTANr) + "-" + QString::number(r.BisTANr) + ".TAR";
+
+    bool exported = false;
+    int32_t answerRes = TseRes;
+    if (!r.valid) {
+        // Nothing the client did not ask for is exported.
+        form.Log(Txt(ctx.KasID) + "  Export TSE-Daten nicht möglich, keine Transaktionsnummer:" + r.invalid);
+        FName.clear();
+        answerRes = ErrorParameterMismatch;
+    } else {
+        form.Log(Txt(ctx.KasID) + "  Export TSE-Daten " + FName);
+        if (r.VonTANr > r.BisTANr) {
+            FName.clear();
+        } else {
+            // A failed re-open does not stop the attempt.
+            ReOpenForExport(form, 60000);
+            tse_exportDataToFile({}, r.VonTANr, r.BisTANr, 0, 0,
+                                 plat::QToAnsi(plat::NativePath(form.ExpVerz + "\\" + FName)));
+            exported = TseRes == 0;
+            if (!exported) form.Log("  Fehler beim Export (" + Erg() + ")");
+        }
+        answerRes = TseRes;
+    }
+
+    Rewrite_SigFile(form, ctx);
+    if (ctx.IORes != 0) return;
+    WriteSigLine(ctx, answerRes == 0 ? std::string("CMD=EXPORT OK") : "CMD=EXPORT ERR " + ErgStrOf(answerRes));
+    WriteSigLine(ctx, "KASID=" + ctx.KasID);
+    WriteSigLine(ctx, "VONTA=" + std::to_string(r.VonTANr));
+    WriteSigLine(ctx, "BISTA=" + std::to_string(r.BisTANr));
+    WriteSigLine(ctx, "DATEI=" + plat::QToAnsi(FName));
+    WriteSigLine(ctx, "*EOF*");
+    Close_SigFile(form, ctx);
+
+    ReOpenForExport(form, 5000);
+
+    // The marker moves only over transactions that really went out, or when
+    // the counter showed there was nothing new; a refused export or an
+    // unreachable TSE leaves it, so the next default export repeats the range.
+    const bool emptyRange = r.valid && r.VonTANr > r.BisTANr;
+    if (r.counterAsked && r.valid && (exported || (emptyRange && r.counterOk))) {
+        form.LastSavedTANr = r.BisTANr;
+        form.SaveConfig();
+    }
+}
