@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QListWidget>
 #include <QPointer>
+#include <QSaveFile>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
@@ -109,6 +110,39 @@ protected:
     {
         Start(args);
         return RunUntil([this] { return form && form->StartupFinished; }, timeoutMs) && form->Timer1->isActive();
+    }
+
+    // The software TSE's fault file, read at every library call. Replaced,
+    // not rewritten: a new file is seen even within the clock's granularity.
+    void WriteTseFaults(const QByteArray& lines)
+    {
+        QDir().mkpath(tseDrive + "/.softtse");
+        QSaveFile f(tseDrive + "/.softtse/faults");
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(lines);
+        ASSERT_TRUE(f.commit());
+    }
+
+    // The software TSE's factory settings, read when the device is first made
+    // (so before the first start on a fresh drive).
+    void WriteTseSettings(const QByteArray& lines) { WriteFile(tseDrive + "/softtse.ini", lines); }
+
+    // Creates the window without its start-up: the start message is taken
+    // back, so the shell's own parts can be driven one by one.
+    TMainForm* Create(const QStringList& args = {}, double delayFactor = 0.001)
+    {
+        form = new TMainForm(args);
+        form->DelayFactor = delayFactor;
+        QCoreApplication::removePostedEvents(form, TMainForm::CM_STARTEN);
+        return form;
+    }
+
+    // The log file's lines without their CR LF endings.
+    QStringList LogLines() const
+    {
+        QStringList lines = LogText().split(QStringLiteral("\r\n"));
+        if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();
+        return lines;
     }
 
     QString LogText() const { return QString::fromLatin1(ReadFile(progDir + "/Vok_TSE.LOG")); }
