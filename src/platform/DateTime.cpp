@@ -68,6 +68,9 @@ void DecodeDateTime(TDateTime dt, int& year, int& month, int& day, int& hour, in
 {
     qint64 days;
     qint64 msOfDay;
+    // Beyond year 9999 either way, and NaN, no date is meant: day 0.
+    if (!(std::fabs(dt) < 2958466.0))
+        dt = 0;
     if (dt >= 0) {
         // Rounded once, so that 23:59:59.9996 becomes the next midnight
         // rather than second 60.

@@ -60,6 +60,14 @@ int File::OpenRead(const QString& path)
     const int fd = RetryingOpen(Native(path), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return errno;
+    // A directory opens for reading here but not on the system's home
+    // platform; a directory that matches a job pattern must fail at once.
+    struct stat st;
+    const int statErr = ::fstat(fd, &st) == 0 ? (S_ISDIR(st.st_mode) ? EISDIR : 0) : errno;
+    if (statErr) {
+        ::close(fd);
+        return statErr;
+    }
     if (int err = LockOrClose(fd, LOCK_SH))
         return err;
     fd_ = fd;
@@ -124,25 +132,24 @@ int File::OpenAppend(const QString& path)
     return 0;
 }
 
-// Fills the buffer with the next chunk; 0 also at the end (eof_ set).
+// Appends the next chunk to the buffer; 0 also at the end (eof set).
 static int FillFrom(int fd, std::string& buf, size_t& pos, bool& eof)
 {
     if (pos > 0) {
         buf.erase(0, pos);
         pos = 0;
     }
-    char chunk[kChunk];
+    const size_t had = buf.size();
+    buf.resize(had + kChunk);
     ssize_t n;
     do {
-        n = ::read(fd, chunk, sizeof chunk);
+        n = ::read(fd, buf.data() + had, kChunk);
     } while (n < 0 && errno == EINTR);
-    if (n < 0)
-        return errno;
+    const int err = n < 0 ? errno : 0;
+    buf.resize(had + (n > 0 ? static_cast<size_t>(n) : 0));
     if (n == 0)
         eof = true;
-    else
-        buf.append(chunk, static_cast<size_t>(n));
-    return 0;
+    return err;
 }
 
 int File::ReadLine(std::string& line, bool& atEnd)

@@ -130,6 +130,14 @@ TEST_F(Files, MissingFilesGiveEnoent)
     EXPECT_EQ(f.Create(Path("no-dir/x.txt")), ENOENT);
 }
 
+TEST_F(Files, ADirectoryDoesNotOpenAsAFile)
+{
+    ASSERT_EQ(CreateDir(Path("x.TSE")), 0);
+    File f;
+    EXPECT_EQ(f.OpenRead(Path("x.TSE")), EISDIR);
+    EXPECT_FALSE(f.IsOpen());
+}
+
 TEST_F(Files, AReaderIsRefusedWhileAWriterHoldsTheFile)
 {
     File writer;
