@@ -42,10 +42,3 @@ TEST(AnsiCodePage, CharactersOutsideTheCodePageBecomeQuestionMarks)
     // code page either.
     EXPECT_EQ(QToAnsi(QString(QChar(0x0080))), "?");
 }
-
-TEST(AnsiCodePage, NulBytesAreKept)
-{
-    const std::string bytes("A\0B", 3);
-    EXPECT_EQ(AnsiToQ(bytes).size(), 3);
-    EXPECT_EQ(QToAnsi(AnsiToQ(bytes)), bytes);
-}

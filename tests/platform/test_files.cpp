@@ -275,9 +275,3 @@ TEST_F(Files, ModificationTimeIsLocalWithMilliseconds)
     ASSERT_EQ(FileModTime(Path("a.txt"), t), 0);
     EXPECT_EQ(FormatDateTime("yyyy-mm-dd hh:nn:ss.zzz", t), "2026-07-01 13:14:15.678");
 }
-
-TEST(FilesErrorText, NamesTheError)
-{
-    EXPECT_FALSE(ErrorText(ENOENT).isEmpty());
-    EXPECT_NE(ErrorText(ENOENT), ErrorText(EBUSY));
-}
