@@ -4,6 +4,8 @@
 #include "tse/UnixLib.h"
 
 #include <QByteArray>
+#include <cstdlib>
+#include <ctime>
 #include <gtest/gtest.h>
 
 using plat::EncodeDateTime;
@@ -138,6 +140,26 @@ TEST(UnixTime, MillisecondsAreDroppedNotRounded)
     EXPECT_EQ(DateTimeToUnixTime(EncodeDateTime(1970, 1, 1, 0, 0, 1, 999), false), 1u);
     // A value a hair below a whole second is that second.
     EXPECT_EQ(DateTimeToUnixTime(EncodeDateTime(1970, 1, 1, 0, 0, 2) - 1e-10, false), 2u);
+}
+
+TEST(UnixTime, TheZoneShiftFollowsThePlatformConvention)
+{
+    // Bias -60 and DaylightBias -60 in Berlin: both are added, daylight saving
+    // in effect or not, so local 12:00 is read as 10:00 UTC.
+    const char* old = std::getenv("TZ");
+    const std::string saved = old ? old : "";
+    ::setenv("TZ", "Europe/Berlin", 1);
+    ::tzset();
+    const plat::TDateTime winterNoon = EncodeDateTime(2026, 1, 15, 12);
+    const uint32_t shifted = DateTimeToUnixTime(winterNoon, true);
+    const plat::TDateTime back = UnixTimeToDateTime(shifted, true);
+    if (old)
+        ::setenv("TZ", saved.c_str(), 1);
+    else
+        ::unsetenv("TZ");
+    ::tzset();
+    EXPECT_EQ(DateTimeToUnixTime(winterNoon, false) - shifted, 7200u);
+    EXPECT_DOUBLE_EQ(back, winterNoon);
 }
 
 TEST(UnixTime, InstantsBeyondTheRangeSaturate)
