@@ -1,0 +1,97 @@
+// How many start+finish pairs per second the software TSE signs on this
+// machine, on a fresh device in a temporary directory.
+#include "se_api.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace {
+
+bool check(se_result_t rc, const char *what)
+{
+    if (rc != ExecutionOk)
+        std::fprintf(stderr, "%s failed: 0x%04X\n", what, static_cast<unsigned>(rc));
+    return rc == ExecutionOk;
+}
+
+bool login(const char *user, const char *pin)
+{
+    int32_t result = 0;
+    int16_t retries = 0;
+    return check(se_authenticateUser(user, static_cast<uint32_t>(std::strlen(user)),
+                                     reinterpret_cast<const uint8_t *>(pin), static_cast<uint32_t>(std::strlen(pin)),
+                                     &result, &retries),
+                 "login");
+}
+
+bool prepare(const std::string &device, const char *client)
+{
+    const auto pin = [](const char *s) { return reinterpret_cast<const uint8_t *>(s); };
+    if (!check(se_openDirect(device.c_str(), 5000), "open") ||
+        !check(se_initializePinValues(pin("1234"), 4, pin("12345678"), 8, pin("4321"), 4, pin("87654321"), 8),
+               "PIN setup") ||
+        !login("Admin", "1234") || !check(se_initialize(), "initialise") ||
+        !check(se_updateTime(static_cast<uint64_t>(std::time(nullptr))), "time"))
+        return false;
+    uint8_t *serials = nullptr;
+    uint32_t length = 0;
+    if (!check(se_exportSerialNumbers(&serials, &length), "serial") || length < 38)
+        return false;
+    const se_result_t rc = se_mapERStoKey(client, static_cast<uint32_t>(std::strlen(client)), serials + 6, 32);
+    se_free(serials);
+    return check(rc, "map");
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const int pairs = argc > 1 ? std::atoi(argv[1]) : 300;
+    char pattern[] = "/tmp/softtse-bench-XXXXXX";
+    if (pairs <= 0 || mkdtemp(pattern) == nullptr) {
+        std::fprintf(stderr, "usage: softtse_bench [pairs]\n");
+        return 2;
+    }
+    const std::string device = pattern;
+    std::ofstream(device + "/TSE-IO.bin").put('\n');
+    const char *client = "BENCH-KASSE-01";
+    const char *type = "Kassenbeleg-V1";
+    const char *data = "Beleg^12.50_0.00_0.00_0.00_0.00^12.50:Bar";
+    int done = 0;
+    double seconds = 0;
+    if (prepare(device, client)) {
+        const auto begin = std::chrono::steady_clock::now();
+        for (; done < pairs; ++done) {
+            se_StartTransactionResult_t start{};
+            se_FinishTransactionResult_t finish{};
+            if (!check(se_startTransaction(client, static_cast<uint32_t>(std::strlen(client)), nullptr, 0, "", 0,
+                                           nullptr, 0, &start),
+                       "start"))
+                break;
+            se_free(start.serialNumber);
+            se_free(start.signatureValue);
+            if (!check(se_finishTransaction(client, static_cast<uint32_t>(std::strlen(client)), start.transactionNumber,
+                                            reinterpret_cast<const uint8_t *>(data),
+                                            static_cast<uint32_t>(std::strlen(data)), type,
+                                            static_cast<uint32_t>(std::strlen(type)), nullptr, 0, &finish),
+                       "finish"))
+                break;
+            se_free(finish.serialNumber);
+            se_free(finish.signatureValue);
+        }
+        seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+        se_close();
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(device, ignored);
+    if (done == 0)
+        return 1;
+    std::printf("%d start+finish pairs in %.3f s: %.1f pairs per second\n", done, seconds, done / seconds);
+    return done == pairs ? 0 : 1;
+}

@@ -1,0 +1,276 @@
+#include "device.h"
+
+#include "atomic_file.h"
+#include "settings.h"
+
+#include <cerrno>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace softtse {
+
+namespace {
+
+constexpr const char *kStateFile = "state";
+constexpr const char *kKeyFile = "tse-key.pem";
+constexpr const char *kRootCertFile = "root-ca.der";
+constexpr const char *kSubCaCertFile = "sub-ca.der";
+constexpr const char *kTseCertFile = "tse.der";
+
+time_t addYears(time_t from, uint32_t years)
+{
+    struct tm t {};
+    gmtime_r(&from, &t);
+    t.tm_year += static_cast<int>(years);
+    return timegm(&t);
+}
+
+int64_t mtimeNsOf(const struct stat &st)
+{
+    return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+}
+
+} // namespace
+
+int64_t computerClockMs()
+{
+    struct timespec ts {};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+std::string normaliseDevicePath(const std::string &path)
+{
+    std::string p = path;
+    while (p.size() > 1 && p.back() == '/')
+        p.pop_back();
+    return p;
+}
+
+std::string stateFolderOf(const std::string &devicePath)
+{
+    return normaliseDevicePath(devicePath) + "/" + kStateFolderName;
+}
+
+se_result_t Device::open(const std::string &path, std::unique_ptr<Device> &device)
+{
+    std::unique_ptr<Device> d(new Device());
+    d->path_ = normaliseDevicePath(path);
+    d->stateFolder_ = stateFolderOf(d->path_);
+    if (d->path_.empty() || !directoryExists(d->path_) || !d->markerPresent())
+        return ErrorSECommunicationFailed;
+    if (::mkdir(d->stateFolder_.c_str(), 0755) != 0 && errno != EEXIST)
+        return ErrorIO;
+    d->lockFd_ = ::open((d->stateFolder_ + "/lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (d->lockFd_ < 0)
+        return ErrorIO;
+    if (::flock(d->lockFd_, LOCK_EX) != 0)
+        return ErrorIO;
+    // The state file is written last when a device is made, so a folder
+    // without it (perhaps holding only a fault file) is a factory-new TSE.
+    se_result_t rc = ExecutionOk;
+    if (!fileExists(d->stateFolder_ + "/" + kStateFile))
+        rc = d->createFactoryState();
+    if (rc == ExecutionOk)
+        rc = d->load();
+    ::flock(d->lockFd_, LOCK_UN);
+    if (rc != ExecutionOk)
+        return rc;
+    device = std::move(d);
+    return ExecutionOk;
+}
+
+Device::~Device()
+{
+    if (lockFd_ >= 0)
+        ::close(lockFd_);
+}
+
+bool Device::markerPresent() const { return fileExists(path_ + "/" + kMarkerName); }
+
+se_result_t Device::createFactoryState()
+{
+    const Settings settings = readSettings(path_ + "/" + kSettingsName);
+    SigningKey key;
+    Bytes point;
+    if (!key.generate() || !key.publicPoint(point))
+        return ErrorStoringInitDataFailed;
+    const Bytes serial = sha256(point);
+    const std::string serialHex = toHex(serial);
+    const time_t now = ::time(nullptr);
+    const time_t notAfter = settings.certificateValidityDays > 0
+                                ? now + static_cast<time_t>(settings.certificateValidityDays) * 86400
+                                : addYears(now, settings.certificateValidityYears);
+    CertificateChain chain;
+    Bytes uniqueId;
+    std::string pem;
+    if (!makeCertificateChain(key, serialHex, now, notAfter, chain) || !randomBytes(32, uniqueId) ||
+        !key.toPem(pem))
+        return ErrorStoringInitDataFailed;
+
+    DeviceState s;
+    s.serialHex = serialHex;
+    s.uniqueIdHex = toHex(uniqueId);
+    s.certificationId = settings.certificationId;
+    s.certificateExpiry = static_cast<uint64_t>(notAfter);
+    s.timeSyncInterval = settings.timeSyncInterval;
+    s.maxClients = settings.maxClients;
+    s.maxTransactions = settings.maxTransactions;
+    s.totalLogMemory = settings.totalLogMemory;
+    s.signingDelayMs = settings.signingDelayMs;
+
+    const std::string dir = stateFolder_ + "/";
+    const bool written = replaceFile(dir + kKeyFile, pem) &&
+                         replaceFile(dir + kRootCertFile, chain.root.data(), chain.root.size()) &&
+                         replaceFile(dir + kSubCaCertFile, chain.subCa.data(), chain.subCa.size()) &&
+                         replaceFile(dir + kTseCertFile, chain.tse.data(), chain.tse.size()) &&
+                         syncDirectory(stateFolder_) && replaceFile(dir + kStateFile, serializeState(s)) &&
+                         syncDirectory(stateFolder_);
+    return written ? ExecutionOk : ErrorStoringInitDataFailed;
+}
+
+se_result_t Device::load()
+{
+    const std::string dir = stateFolder_ + "/";
+    std::string text;
+    std::string pem;
+    DeviceState s;
+    if (!readTextFile(dir + kStateFile, text) || !parseState(text, s))
+        return ErrorTSEResponseDataInvalid;
+    if (!readTextFile(dir + kKeyFile, pem) || !key_.loadPem(pem) || !key_.publicPoint(publicPoint_))
+        return ErrorTSEResponseDataInvalid;
+    if (!readFile(dir + kRootCertFile, certificates_.root) || !readFile(dir + kSubCaCertFile, certificates_.subCa) ||
+        !readFile(dir + kTseCertFile, certificates_.tse))
+        return ErrorTSEResponseDataInvalid;
+    serial_ = sha256(publicPoint_);
+    if (toHex(serial_) != s.serialHex)
+        return ErrorTSEResponseDataInvalid;
+    state_ = std::move(s);
+    rememberStateFile();
+    return ExecutionOk;
+}
+
+void Device::rememberStateFile()
+{
+    struct stat st {};
+    if (::stat((stateFolder_ + "/" + kStateFile).c_str(), &st) == 0) {
+        stateIno_ = st.st_ino;
+        stateMtimeNs_ = mtimeNsOf(st);
+        stateSize_ = st.st_size;
+    }
+}
+
+se_result_t Device::lockForCall()
+{
+    if (::flock(lockFd_, LOCK_EX) != 0)
+        return ErrorIO;
+    struct stat st {};
+    if (::stat((stateFolder_ + "/" + kStateFile).c_str(), &st) != 0) {
+        unlockAfterCall();
+        return ErrorSECommunicationFailed;
+    }
+    if (st.st_ino == stateIno_ && mtimeNsOf(st) == stateMtimeNs_ && st.st_size == stateSize_)
+        return ExecutionOk;
+    std::string text;
+    DeviceState s;
+    if (!readTextFile(stateFolder_ + "/" + kStateFile, text) || !parseState(text, s) ||
+        s.serialHex != state_.serialHex) {
+        unlockAfterCall();
+        return ErrorTSEResponseDataInvalid;
+    }
+    state_ = std::move(s);
+    stateIno_ = st.st_ino;
+    stateMtimeNs_ = mtimeNsOf(st);
+    stateSize_ = st.st_size;
+    return ExecutionOk;
+}
+
+void Device::unlockAfterCall() { ::flock(lockFd_, LOCK_UN); }
+
+uint64_t Device::clockNow() const { return clockOf(state_); }
+
+uint64_t Device::clockOf(const DeviceState &s)
+{
+    const int64_t t = computerClockMs() / 1000 + s.timeOffset;
+    return t < 0 ? 0 : static_cast<uint64_t>(t);
+}
+
+bool Device::timeValid(const DeviceState &s) const
+{
+    if (s.lastTimeUpdateMs == 0)
+        return false;
+    if (s.timeSyncInterval == 0)
+        return true;
+    const int64_t elapsed = computerClockMs() - s.lastTimeUpdateMs;
+    return elapsed <= static_cast<int64_t>(s.timeSyncInterval) * 1000;
+}
+
+se_result_t Device::storageError() const
+{
+    return markerPresent() ? ErrorStorageFailure : ErrorSECommunicationFailed;
+}
+
+se_result_t Device::commit(const DeviceState &next)
+{
+    if (!replaceFile(stateFolder_ + "/" + kStateFile, serializeState(next)) || !syncDirectory(stateFolder_))
+        return storageError();
+    state_ = next;
+    rememberStateFile();
+    return ExecutionOk;
+}
+
+se_result_t Device::commitWithLog(DeviceState &next, const Bytes &signedPart, const std::string &name,
+                                  SignedLog &signedLog)
+{
+    if (state_.signingDelayMs > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(state_.signingDelayMs));
+    Bytes signature;
+    if (!key_.signPlain(signedPart.data(), signedPart.size(), signature))
+        return ErrorSigningSystemOperationDataFailed;
+    const Bytes message = completeLogMessage(signedPart, signature);
+    if (next.storedLogBytes + message.size() > next.totalLogMemory)
+        return ErrorStorageFailure;
+    next.storedLogBytes += message.size();
+    // The state goes first: a crash after it leaves a gap in the stored
+    // logs, never a counter that is handed out twice.
+    if (!replaceFile(stateFolder_ + "/" + kStateFile, serializeState(next)))
+        return storageError();
+    state_ = next;
+    rememberStateFile();
+    if (!replaceFile(stateFolder_ + "/" + name, message.data(), message.size()) || !syncDirectory(stateFolder_))
+        return storageError();
+    rememberStateFile();
+    signedLog.signature = std::move(signature);
+    return ExecutionOk;
+}
+
+se_result_t Device::commitTransactionLog(DeviceState &next, const TransactionLogData &data, SignedLog &signedLog)
+{
+    if (next.signatureCounter == 0xFFFFFFFFu)
+        return ErrorStorageFailure;
+    next.signatureCounter += 1;
+    signedLog.signatureCounter = next.signatureCounter;
+    signedLog.logTime = clockOf(next);
+    const Bytes signedPart = transactionLogSignedPart(data, serial_, signedLog.signatureCounter, signedLog.logTime);
+    return commitWithLog(next, signedPart, transactionLogName(data, signedLog.signatureCounter, signedLog.logTime),
+                         signedLog);
+}
+
+se_result_t Device::commitSystemLog(DeviceState &next, const SystemLogData &data)
+{
+    if (next.signatureCounter == 0xFFFFFFFFu)
+        return ErrorStorageFailure;
+    next.signatureCounter += 1;
+    SignedLog signedLog;
+    signedLog.signatureCounter = next.signatureCounter;
+    signedLog.logTime = clockOf(next);
+    const Bytes signedPart = systemLogSignedPart(data, serial_, signedLog.signatureCounter, signedLog.logTime);
+    return commitWithLog(next, signedPart,
+                         systemLogName(data.operationType, signedLog.signatureCounter, signedLog.logTime), signedLog);
+}
+
+} // namespace softtse

@@ -1,0 +1,115 @@
+#include "device_state.h"
+
+#include "crypto.h"
+#include "text_util.h"
+
+#include <limits>
+#include <sstream>
+#include <type_traits>
+
+namespace softtse {
+
+namespace {
+
+template <class T> bool toNumber(const std::string &s, T &out)
+{
+    if constexpr (std::is_unsigned_v<T>) {
+        uint64_t u = 0;
+        if (!parseUnsigned(s, u) || u > std::numeric_limits<T>::max())
+            return false;
+        out = static_cast<T>(u);
+    } else {
+        int64_t v = 0;
+        if (!parseNumber(s, v) || v < std::numeric_limits<T>::min() || v > std::numeric_limits<T>::max())
+            return false;
+        out = static_cast<T>(v);
+    }
+    return true;
+}
+
+} // namespace
+
+std::string serializeState(const DeviceState &s)
+{
+    std::ostringstream out;
+    out << "format=1\n"
+        << "lifeCycle=" << s.lifeCycle << "\n"
+        << "adminPin=" << s.admin.pinHash << "\n"
+        << "adminPuk=" << s.admin.pukHash << "\n"
+        << "adminRetries=" << s.admin.retries << "\n"
+        << "timeAdminPin=" << s.timeAdmin.pinHash << "\n"
+        << "timeAdminPuk=" << s.timeAdmin.pukHash << "\n"
+        << "timeAdminRetries=" << s.timeAdmin.retries << "\n"
+        << "transactionCounter=" << s.transactionCounter << "\n"
+        << "signatureCounter=" << s.signatureCounter << "\n"
+        << "timeOffset=" << s.timeOffset << "\n"
+        << "lastTimeUpdateMs=" << s.lastTimeUpdateMs << "\n"
+        << "storedLogBytes=" << s.storedLogBytes << "\n"
+        << "serial=" << s.serialHex << "\n"
+        << "uniqueId=" << s.uniqueIdHex << "\n"
+        << "certificationId=" << s.certificationId << "\n"
+        << "certificateExpiry=" << s.certificateExpiry << "\n"
+        << "timeSyncInterval=" << s.timeSyncInterval << "\n"
+        << "maxClients=" << s.maxClients << "\n"
+        << "maxTransactions=" << s.maxTransactions << "\n"
+        << "totalLogMemory=" << s.totalLogMemory << "\n"
+        << "signingDelayMs=" << s.signingDelayMs << "\n";
+    for (const Bytes &c : s.clients)
+        out << "client=" << toHex(c) << "\n";
+    for (uint32_t n : s.openTransactions)
+        out << "open=" << n << "\n";
+    out << "end=1\n";
+    return out.str();
+}
+
+bool parseState(const std::string &text, DeviceState &s)
+{
+    DeviceState r;
+    bool complete = false;
+    bool ok = true;
+    for (const std::string &line : splitLines(text)) {
+        const size_t eq = line.find('=');
+        if (eq == std::string::npos)
+            continue;
+        const std::string key = line.substr(0, eq);
+        const std::string v = line.substr(eq + 1);
+        if (key == "lifeCycle") ok &= toNumber(v, r.lifeCycle);
+        else if (key == "adminPin") r.admin.pinHash = v;
+        else if (key == "adminPuk") r.admin.pukHash = v;
+        else if (key == "adminRetries") ok &= toNumber(v, r.admin.retries);
+        else if (key == "timeAdminPin") r.timeAdmin.pinHash = v;
+        else if (key == "timeAdminPuk") r.timeAdmin.pukHash = v;
+        else if (key == "timeAdminRetries") ok &= toNumber(v, r.timeAdmin.retries);
+        else if (key == "transactionCounter") ok &= toNumber(v, r.transactionCounter);
+        else if (key == "signatureCounter") ok &= toNumber(v, r.signatureCounter);
+        else if (key == "timeOffset") ok &= toNumber(v, r.timeOffset);
+        else if (key == "lastTimeUpdateMs") ok &= toNumber(v, r.lastTimeUpdateMs);
+        else if (key == "storedLogBytes") ok &= toNumber(v, r.storedLogBytes);
+        else if (key == "serial") r.serialHex = v;
+        else if (key == "uniqueId") r.uniqueIdHex = v;
+        else if (key == "certificationId") r.certificationId = v;
+        else if (key == "certificateExpiry") ok &= toNumber(v, r.certificateExpiry);
+        else if (key == "timeSyncInterval") ok &= toNumber(v, r.timeSyncInterval);
+        else if (key == "maxClients") ok &= toNumber(v, r.maxClients);
+        else if (key == "maxTransactions") ok &= toNumber(v, r.maxTransactions);
+        else if (key == "totalLogMemory") ok &= toNumber(v, r.totalLogMemory);
+        else if (key == "signingDelayMs") ok &= toNumber(v, r.signingDelayMs);
+        else if (key == "client") {
+            Bytes c;
+            ok &= fromHex(v, c);
+            r.clients.push_back(c);
+        } else if (key == "open") {
+            uint32_t n = 0;
+            ok &= toNumber(v, n);
+            r.openTransactions.push_back(n);
+        } else if (key == "end") {
+            complete = true;
+        }
+    }
+    if (!ok || !complete || r.serialHex.size() != 64)
+        return false;
+    s = std::move(r);
+    return true;
+}
+
+} // namespace softtse

@@ -1,1 +1,0 @@
-void softtse_placeholder(void) {}
