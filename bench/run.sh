@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# Builds, then prints in one run on this machine:
+#   - the software TSE's own rate (start+finish pairs per second through the
+#     C interface): the limit the service can reach;
+#   - a burst of BON jobs through the running service: throughput, p50/p95
+#     latency from the rename of a job file to its complete answer, and the
+#     ratio of that throughput to the TSE's own rate;
+#   - single BON jobs one after another: p50/p95 latency;
+#   - the service's processor time while idle, and its peak resident memory.
+# The service runs unattended and offscreen in a fresh program directory on a
+# fresh software-TSE drive. Figures only: nothing here passes or fails.
+#
+#   BUILD_DIR=build bench/run.sh [BURST=1000] [SINGLE=100] [IDLE=30]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD_DIR:-$root/build}
+[[ $build = /* ]] || build=$root/$build
+burst=${BURST:-1000}
+single=${SINGLE:-100}
+idle=${IDLE:-30}
+
+if [[ ! -f $build/CMakeCache.txt ]]; then
+  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+fi
+cmake --build "$build" -j2 --target vok_tse_program vok-tse-client vok_tse_bench softtse_bench >/dev/null
+bin=$build/bin
+
+echo "== software TSE, start+finish pairs through the C interface"
+tse_line=$("$bin/softtse_bench" 1000)
+echo "$tse_line"
+tse_rate=$(sed -n 's/.*: \([0-9.]*\) pairs per second.*/\1/p' <<<"$tse_line")
+
+work=$(mktemp -d /tmp/vok-bench-XXXXXX)
+pid=
+cleanup() {
+  if [[ -n $pid ]] && kill -0 "$pid" 2>/dev/null; then
+    kill -TERM "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+prog=$work/prog
+mkdir -p "$prog" "$work/drives/e"
+: >"$work/drives/e/TSE-IO.bin"
+printf '[VOKTAR-TSE]\r\nVERSION=2.1\r\nTSE_PFAD=E:\\\r\nEXP_TANR=0\r\n' >"$prog/Vok_TSE.INI"
+
+echo "== service: $prog"
+(cd "$prog" && VOK_TSE_DRIVES=$work/drives QT_QPA_PLATFORM=offscreen \
+   exec "$bin/vok_tse" --unattended >"$work/service.out" 2>&1) &
+pid=$!
+
+# Ready when a STATUS job is answered with the TSE online (start-up includes
+# the splash and the initialisation of the new TSE).
+ready=
+for _ in $(seq 1 60); do
+  if ! kill -0 "$pid" 2>/dev/null; then
+    echo "the service ended during start-up:" >&2
+    cat "$work/service.out" "$prog/Vok_TSE.LOG" >&2 2>/dev/null || true
+    exit 1
+  fi
+  if [[ -d $prog/TSE ]] &&
+     "$bin/vok-tse-client" --dir "$prog/TSE" --name READY --timeout 2 status --kasid BENCH-KASSE-01 >/dev/null 2>&1; then
+    ready=1
+    break
+  fi
+  sleep 1
+done
+if [[ -z $ready ]]; then
+  echo "the service did not answer a STATUS job within a minute" >&2
+  cat "$prog/Vok_TSE.LOG" >&2 2>/dev/null || true
+  exit 1
+fi
+
+echo "== service, BON jobs (burst $burst, single $single), idle ${idle} s"
+"$bin/vok_tse_bench" --dir "$prog/TSE" --pid "$pid" --burst "$burst" --single "$single" --idle "$idle" \
+  ${tse_rate:+--tse-rate "$tse_rate"}
+
+kill -TERM "$pid"
+wait "$pid" || true
+pid=
+tail -n 1 "$prog/Vok_TSE.LOG" | grep -q '|Vok_TSE beendet' && echo "service ended cleanly" ||
+  echo "service did not log its end" >&2
