@@ -4,6 +4,8 @@
 #include "platform/Host.h"
 #include "platform/Paths.h"
 
+#include <algorithm>
+
 const QString HexSatz = QStringLiteral("0123456789ABCDEF");
 
 namespace {

@@ -3,6 +3,9 @@
 #include "tse/ProcLib.h"
 #include "tse/TseLib.h"
 
+#include <algorithm>
+#include <cstdint>
+
 namespace {
 
 const char kBase64Set[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
