@@ -1,0 +1,131 @@
+// Counters and state outlive the session, the process and a kill.
+#include "SoftTseFixture.h"
+
+#include <algorithm>
+#include <csignal>
+#include <set>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace softtse_test;
+
+namespace {
+
+class Persistence : public SoftTseTest {
+protected:
+    void SetUp() override
+    {
+        initialiseDevice(device);
+        ASSERT_EQ(ExecutionOk, mapClient("K1"));
+    }
+
+    // Runs body in a child process with a session of its own; the child's
+    // exit status is the result.
+    int inChild(const std::function<int()> &body)
+    {
+        se_close();
+        const pid_t pid = fork();
+        if (pid == 0)
+            _exit(body());
+        int status = -1;
+        waitpid(pid, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 100;
+    }
+};
+
+std::set<uint32_t> storedCounters(const TempDevice &device, size_t &files)
+{
+    std::set<uint32_t> counters;
+    const std::vector<std::string> names = storedLogs(device);
+    files = names.size();
+    for (const std::string &n : names) {
+        const size_t at = n.find("_Sig-");
+        counters.insert(static_cast<uint32_t>(std::stoul(n.substr(at + 5))));
+    }
+    return counters;
+}
+
+TEST_F(Persistence, CountersAndOpenTransactionsSurviveReopening)
+{
+    const Signed open = start("K1");
+    ASSERT_EQ(ExecutionOk, finish("K1", start("K1").transactionNumber).rc);
+    const uint32_t signatures = signatureCounter();
+    ASSERT_EQ(ExecutionOk, se_close());
+    ASSERT_EQ(ExecutionOk, se_openDirect(device.str().c_str(), 5000));
+    EXPECT_EQ(2u, transactionCounter());
+    EXPECT_EQ(signatures, signatureCounter());
+    EXPECT_EQ(3, lifeCycle());
+    const Signed next = start("K1");
+    EXPECT_EQ(3u, next.transactionNumber);
+    EXPECT_EQ(signatures + 1, next.signatureCounter);
+    EXPECT_EQ(ExecutionOk, finish("K1", open.transactionNumber).rc);
+}
+
+TEST_F(Persistence, AnotherProcessContinuesTheCounters)
+{
+    ASSERT_EQ(ExecutionOk, finish("K1", start("K1").transactionNumber).rc);
+    const uint32_t signatures = signatureCounter();
+    const std::string path = device.str();
+    const int status = inChild([&] {
+        if (se_openDirect(path.c_str(), 5000) != ExecutionOk)
+            return 1;
+        const Signed s = start("K1");
+        if (s.rc != ExecutionOk || s.transactionNumber != 2 || s.signatureCounter != signatures + 1)
+            return 2;
+        return finish("K1", s.transactionNumber).rc == ExecutionOk ? 0 : 3;
+    });
+    ASSERT_EQ(0, status);
+    ASSERT_EQ(ExecutionOk, se_openDirect(path.c_str(), 5000));
+    EXPECT_EQ(2u, transactionCounter());
+    EXPECT_EQ(signatures + 2, signatureCounter());
+}
+
+TEST_F(Persistence, KilledProcessNeverHandsOutACounterTwice)
+{
+    const std::string path = device.str();
+    int fds[2];
+    ASSERT_EQ(0, pipe(fds));
+    se_close();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        if (se_openDirect(path.c_str(), 5000) != ExecutionOk)
+            _exit(1);
+        for (;;) {
+            const Signed s = start("K1");
+            const Signed f = finish("K1", s.transactionNumber);
+            const uint32_t reported[3] = {s.transactionNumber, s.signatureCounter, f.signatureCounter};
+            if (s.rc != ExecutionOk || f.rc != ExecutionOk || write(fds[1], reported, sizeof reported) < 0)
+                _exit(2);
+        }
+    }
+    close(fds[1]);
+    uint32_t maxNumber = 0;
+    uint32_t maxCounter = 0;
+    std::set<uint32_t> seen;
+    for (int i = 0; i < 8; ++i) {
+        uint32_t reported[3];
+        ASSERT_EQ(static_cast<ssize_t>(sizeof reported), read(fds[0], reported, sizeof reported));
+        maxNumber = std::max(maxNumber, reported[0]);
+        maxCounter = std::max({maxCounter, reported[1], reported[2]});
+        EXPECT_TRUE(seen.insert(reported[1]).second);
+        EXPECT_TRUE(seen.insert(reported[2]).second);
+    }
+    kill(pid, SIGKILL); // somewhere inside a call
+    waitpid(pid, nullptr, 0);
+    close(fds[0]);
+
+    ASSERT_EQ(ExecutionOk, se_openDirect(path.c_str(), 5000));
+    EXPECT_GE(transactionCounter(), maxNumber);
+    EXPECT_GE(signatureCounter(), maxCounter);
+    const Signed after = start("K1");
+    ASSERT_EQ(ExecutionOk, after.rc);
+    EXPECT_GT(after.transactionNumber, maxNumber);
+    EXPECT_GT(after.signatureCounter, maxCounter);
+    size_t files = 0;
+    const std::set<uint32_t> counters = storedCounters(device, files);
+    EXPECT_EQ(files, counters.size()); // no counter stored twice
+    EXPECT_EQ(after.signatureCounter, *counters.rbegin());
+}
+
+} // namespace
