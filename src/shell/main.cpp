@@ -55,6 +55,12 @@ int main(int argc, char** argv)
     // FormCreate reads from Param) are taken out of args here.
 
     QPointer<TMainForm> form = new TMainForm(args);
+    // Shortens every pause (the splash, file retries) for automated runs.
+    if (const QByteArray factor = qgetenv("VOK_TSE_DELAY_FACTOR"); !factor.isEmpty()) {
+        bool ok = false;
+        const double value = factor.toDouble(&ok);
+        if (ok && value > 0) form->DelayFactor = value;
+    }
 
     auto endSession = [&form] {
         if (form) form->WMQUERYENDSESSION();

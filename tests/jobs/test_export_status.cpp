@@ -1,0 +1,113 @@
+// EXPORT with its ranges and the export marker; STATUS online and offline.
+#include "JobFixture.h"
+
+#include <QListWidget>
+
+using namespace jobtest;
+
+class ExportStatus : public JobFixture {
+protected:
+    QList<QByteArray> Export(const QString& name, std::initializer_list<QByteArray> range)
+    {
+        QList<QByteArray> lines{"CMD=EXPORT", "KASID=K1"};
+        for (const QByteArray& l : range) lines << l;
+        lines << "*EOF*";
+        QByteArray text;
+        for (const QByteArray& l : lines) text += l + "\r\n";
+        return Run(name, text);
+    }
+    QList<QByteArray> Status(const QString& name, const QByteArray& kasId)
+    {
+        return Run(name, Job({"CMD=STATUS", "KASID=" + kasId, "*EOF*"}));
+    }
+    QByteArray IniMarker() const
+    {
+        const QByteArray ini = ReadFile(progDir + "/Vok_TSE.INI");
+        const int at = int(ini.indexOf("EXP_TANR="));
+        return ini.mid(at + 9, ini.indexOf('\r', at) - at - 9);
+    }
+    bool Exported(const QString& file) const { return QFile::exists(ExpDir() + "/" + file); }
+};
+
+TEST_F(ExportStatus, RangesAndTheMarker)
+{
+    StartService();
+    for (int i = 1; i <= 3; ++i) Run("B", Bon("K1", QByteArray::number(i), "x"));
+
+    EXPECT_EQ(Export("E1", {}), (QList<QByteArray>{"CMD=EXPORT OK", "KASID=K1", "VONTA=1", "BISTA=3",
+                                                   "DATEI=EXP_1-3.TAR", "*EOF*"}));
+    EXPECT_TRUE(Exported("EXP_1-3.TAR"));
+    EXPECT_EQ(form->LastSavedTANr, 3u);
+    EXPECT_EQ(IniMarker(), "3");
+    EXPECT_TRUE(LogText().contains("K1  Export TSE-Daten EXP_1-3.TAR\r\n"));
+
+    // Nothing new: nothing exported, the marker stays at the counter.
+    EXPECT_EQ(Export("E2", {}).mid(0, 5),
+              (QList<QByteArray>{"CMD=EXPORT OK", "KASID=K1", "VONTA=4", "BISTA=3", "DATEI="}));
+    EXPECT_EQ(IniMarker(), "3");
+
+    // Explicit ranges; only one without a last number moves the marker.
+    EXPECT_EQ(Export("E3", {"VONTA=1", "BISTA=2"}).value(4), "DATEI=EXP_1-2.TAR");
+    EXPECT_TRUE(Exported("EXP_1-2.TAR"));
+    EXPECT_EQ(Export("E4", {"VONTA=0", "BISTA=0"}).value(4), "DATEI=EXP_0-0.TAR");
+    EXPECT_EQ(IniMarker(), "3");
+    Run("B", Bon("K1", "4", "x"));
+    EXPECT_EQ(Export("E5", {"VONTA=2"}).mid(2, 3),
+              (QList<QByteArray>{"VONTA=2", "BISTA=4", "DATEI=EXP_2-4.TAR"}));
+    EXPECT_EQ(IniMarker(), "4");
+
+    // A refused export leaves the marker where it was.
+    Run("B", Bon("K1", "5", "x"));
+    WriteTseFaults("se_exportDataToFile = 0x300A once\n");
+    EXPECT_EQ(Export("E6", {}).value(0), "CMD=EXPORT ERR 300Ah");
+    EXPECT_TRUE(LogText().contains("  Fehler beim Export (300Ah)"));
+    EXPECT_EQ(IniMarker(), "4");
+    EXPECT_EQ(form->LastSavedTANr, 4u);
+
+    // A number that is none: nothing exported, the log names it.
+    EXPECT_EQ(Export("E7", {"VONTA=1O", "BISTA=5"}),
+              (QList<QByteArray>{"CMD=EXPORT ERR 3003h", "KASID=K1", "VONTA=0", "BISTA=5", "DATEI=", "*EOF*"}));
+    EXPECT_TRUE(LogText().contains("VONTA=1O"));
+    EXPECT_EQ(IniMarker(), "4");
+
+    // The TSE gone: the counter cannot be read, the marker stays.
+    QFile::remove(tseDrive + "/TSE-IO.bin");
+    const auto off = Export("E8", {});
+    EXPECT_TRUE(off.value(0).startsWith("CMD=EXPORT ERR ")) << off.value(0).constData();
+    EXPECT_EQ(off.mid(2, 3), (QList<QByteArray>{"VONTA=5", "BISTA=0", "DATEI="}));
+    EXPECT_EQ(IniMarker(), "4");
+    EXPECT_EQ(form->LastSavedTANr, 4u);
+}
+
+TEST_F(ExportStatus, StatusOnlineAndOffline)
+{
+    StartService();
+    Run("B", Bon("Kasse01", "1", "x"));
+    form->liErr->clear();
+
+    const auto on = Status("S1", "kasse01");
+    ASSERT_EQ(on.size(), 10);
+    EXPECT_EQ(on.mid(0, 4), (QList<QByteArray>{"CMD=STATUS OK", "TSE=ONLINE", "KASID=kasse01", "KASSE=BEKANNT"}));
+    const auto v = SigValues("S1");
+    EXPECT_FALSE(v["SN"].isEmpty());
+    EXPECT_EQ(QByteArray::fromBase64(v["PUBKEY"]).size(), 97);
+    EXPECT_EQ(v["TIFO"], "unixTime");
+    EXPECT_EQ(v["HASHALGO"], "ecdsa-plain-SHA384");
+    EXPECT_TRUE(v["ZERT1"].endsWith("_X509.cer")) << v["ZERT1"].constData();
+    EXPECT_EQ(on.value(9), "*EOF*");
+    EXPECT_TRUE(LogText().contains("kasse01  Abfrage TSE-Status\r\n"));
+
+    form->liErr->addItem(QString::fromUtf8("Hinweis: Größe"));
+    form->liErr->addItem("zweiter");
+    const auto notes = Status("S2", "Fremd");
+    EXPECT_EQ(notes.value(3), "KASSE=UNBEKANNT");
+    EXPECT_EQ(notes.mid(9), (QList<QByteArray>{"MITTEILUNGEN", "Hinweis: Gr\xF6\xDF" "e", "zweiter", "*EOF*"}));
+
+    QFile::remove(tseDrive + "/TSE-IO.bin");
+    const auto off = Status("S3", "KASSE01");
+    ASSERT_GE(off.size(), 9);
+    EXPECT_EQ(off.value(0), "CMD=STATUS OK");
+    EXPECT_TRUE(off.value(1).startsWith("TSE=OFFLINE ERR=")) << off.value(1).constData();
+    EXPECT_EQ(off.value(3), "KASSE=BEKANNT");
+    EXPECT_EQ(off.mid(4, 5), (QList<QByteArray>{"SN=", "PUBKEY=", "TIFO=", "HASHALGO=", "ZERT1="}));
+}
