@@ -12,6 +12,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
+#include <exception>
 
 namespace {
 
@@ -23,6 +24,28 @@ void LogReopenFailure(TMainForm& form)
     if (TseRes.load() != 0)
         form.Log(QStringLiteral("  Fehler beim Export, erneutes Öffnen der TSE unmöglich (") + form.ErgStr() +
                  QStringLiteral(")"));
+}
+
+// The worker's steps: transactions 1 up to the counter, between a reopen
+// with the long time-out and one with the normal time-out.
+void ExportSteps(TMainForm& form)
+{
+    form.ReOpenTSE(60000);
+    LogReopenFailure(form);
+
+    const uint32_t VonTANr = 1;
+    const uint32_t BisTANr = tse_getTransactionCounter();
+    const QString FName =
+        QStringLiteral("EXP_") + QString::number(VonTANr) + QStringLiteral("-") + QString::number(BisTANr) + ".TAR";
+    form.Log(QStringLiteral("Manueller Export TSE-Daten ") + FName);
+
+    const QString path = plat::NativePath(form.ExpVerz + QStringLiteral("\\") + FName);
+    tse_exportDataToFile("", VonTANr, BisTANr, 0, 0, plat::QToAnsi(path));
+    if (TseRes.load() != 0)
+        form.Log(QStringLiteral("  Fehler beim Export (") + form.ErgStr() + QStringLiteral(")"));
+
+    form.ReOpenTSE(5000);
+    LogReopenFailure(form);
 }
 
 // The buttons that reach the TSE from the window thread; none of them may
@@ -101,6 +124,9 @@ void TThread_Exp::run()
 void TThread_Exp::Execute()
 {
     TMainForm& form = *MainForm;
+    // The flag is cleared last, however the steps end: after it the window
+    // no longer waits for this thread, so nothing may reach the window then
+    // but the wake-up call.
     struct ClearRunning {
         TMainForm& form;
         ~ClearRunning()
@@ -110,22 +136,12 @@ void TThread_Exp::Execute()
         }
     } clearRunning{form};
 
-    form.ReOpenTSE(60000);
-    LogReopenFailure(form);
-
-    const uint32_t VonTANr = 1;
-    const uint32_t BisTANr = tse_getTransactionCounter();
-    const QString FName =
-        QStringLiteral("EXP_") + QString::number(VonTANr) + QStringLiteral("-") + QString::number(BisTANr) + ".TAR";
-    form.Log(QStringLiteral("Manueller Export TSE-Daten ") + FName);
-
-    const QString path = plat::NativePath(form.ExpVerz + QStringLiteral("\\") + FName);
-    tse_exportDataToFile("", VonTANr, BisTANr, 0, 0, plat::QToAnsi(path));
-    if (TseRes.load() != 0)
-        form.Log(QStringLiteral("  Fehler beim Export (") + form.ErgStr() + QStringLiteral(")"));
-
-    form.ReOpenTSE(5000);
-    LogReopenFailure(form);
+    try {
+        ExportSteps(form);
+    } catch (const std::exception& e) {
+        // An error must not end the program from this thread.
+        form.Log(QStringLiteral("  Fehler beim Export (") + QString::fromLocal8Bit(e.what()) + QStringLiteral(")"));
+    }
 }
 
 void TMainForm::Btn_EXPClick()
