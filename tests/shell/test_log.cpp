@@ -1,0 +1,218 @@
+// The program log (list and file, pending lines, the export worker's lines)
+// and the debug trace.
+#include "support/AppFixture.h"
+
+#include "platform/DateTime.h"
+#include "platform/Files.h"
+
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <thread>
+
+using testenv::AppFixture;
+using testenv::RunUntil;
+
+namespace {
+
+const plat::TDateTime kAt = plat::EncodeDateTime(2020, 7, 14, 13, 52, 7, 81);
+const QString kFileStamp = QStringLiteral("14.07.20 13:52:07  ");
+const QString kListStamp = QStringLiteral("14.07.20 13:52  ");
+constexpr double kSecond = 1.0 / 86400.0;
+
+}  // namespace
+
+class LogTest : public AppFixture {
+protected:
+    void SetUp() override
+    {
+        AppFixture::SetUp();
+        plat::SetNowOverride([] { return kAt; });
+        Create();
+    }
+
+    QString LogPath() const { return progDir + "/Vok_TSE.LOG"; }
+};
+
+TEST_F(LogTest, PrefixSelectsListAndLineForm)
+{
+    form->Log("");
+    EXPECT_FALSE(QFile::exists(LogPath()));
+
+    form->Log("|Job gefunden");
+    form->Log("°  Detailzeile");
+    form->Log("Export fertig");
+    form->Log("|");
+    form->Log("°");
+
+    EXPECT_EQ(LogLines(), QStringList({
+                              kFileStamp + "Log-Datei erstellt",
+                              kFileStamp + "Job gefunden",
+                              "  Detailzeile",
+                              kFileStamp + "Export fertig",
+                              kFileStamp,
+                              "",
+                          }));
+    EXPECT_EQ(TMainForm::Lines(form->liTA), QStringList({kListStamp + "Export fertig"}));
+}
+
+TEST_F(LogTest, FileIsWindows1252WithCrLf)
+{
+    form->Log("°Prüfung äöüß €");
+    const QByteArray bytes = testenv::ReadFile(LogPath());
+    EXPECT_TRUE(bytes.endsWith(QByteArray("Pr\xFC" "fung \xE4\xF6\xFC\xDF \x80\r\n")));
+}
+
+TEST_F(LogTest, ListKeepsTheLastTenPlainMessages)
+{
+    for (int i = 1; i <= 12; ++i) form->Log(QStringLiteral("Vorgang %1").arg(i));
+    form->Log("|nur in der Datei");
+    const QStringList lines = TMainForm::Lines(form->liTA);
+    ASSERT_EQ(lines.size(), 10);
+    EXPECT_EQ(lines.first(), kListStamp + "Vorgang 3");
+    EXPECT_EQ(lines.last(), kListStamp + "Vorgang 12");
+}
+
+TEST_F(LogTest, ListEntriesAddedOtherwiseAreRemovedOnePerMessage)
+{
+    for (int i = 1; i <= 12; ++i) form->liTA->addItem(QStringLiteral("direkt %1").arg(i));
+    form->Log("neu");
+    const QStringList lines = TMainForm::Lines(form->liTA);
+    ASSERT_EQ(lines.size(), 12);
+    EXPECT_EQ(lines.first(), "direkt 2");
+    EXPECT_EQ(lines.last(), kListStamp + "neu");
+}
+
+TEST_F(LogTest, LockedFileKeepsPrefixedLinesInOrderUntilItIsFree)
+{
+    form->Log("|vorher");
+    {
+        plat::File holder;
+        ASSERT_EQ(holder.OpenAppend(progDir + "\\Vok_TSE.LOG"), 0);
+        form->Log("°eins");
+        form->Log("°zwei");
+        form->Log("|drei");
+        form->Log("verloren");
+        EXPECT_EQ(TMainForm::Lines(form->liTA), QStringList({kListStamp + "verloren", "Log-Fehler"}));
+        EXPECT_EQ(form->TmpLogListe, QStringList({"eins", "zwei", kFileStamp + "drei"}));
+    }
+    form->Log("dazwischen");  // a plain message does not flush
+    EXPECT_EQ(form->TmpLogListe.size(), 3);
+    form->Log("|danach");
+    EXPECT_TRUE(form->TmpLogListe.isEmpty());
+    EXPECT_EQ(LogLines(), QStringList({
+                              kFileStamp + "Log-Datei erstellt",
+                              kFileStamp + "vorher",
+                              kFileStamp + "dazwischen",
+                              "eins",
+                              "zwei",
+                              kFileStamp + "drei",
+                              kFileStamp + "danach",
+                          }));
+}
+
+TEST_F(LogTest, PendingLinesAreDroppedWhenTheWindowCloses)
+{
+    plat::File holder;
+    ASSERT_EQ(holder.OpenAppend(progDir + "\\Vok_TSE.LOG"), ENOENT);
+    ASSERT_EQ(holder.Create(progDir + "\\Vok_TSE.LOG"), 0);
+    form->Log("°wartet");
+    delete form.data();
+    holder.Close();
+    EXPECT_TRUE(testenv::ReadFile(LogPath()).isEmpty());
+}
+
+TEST_F(LogTest, WorkerLinesKeepTheirOrderBesideTheWindowThread)
+{
+    constexpr int kLines = 40;
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        for (int i = 0; i < kLines; ++i) form->Log(QStringLiteral("|worker %1").arg(i));
+        form->Log("Export beendet");
+        done = true;
+    });
+    int own = 0;
+    ASSERT_TRUE(RunUntil([&] {
+        form->Log(QStringLiteral("|window %1").arg(own++));
+        return done.load();
+    }));
+    worker.join();
+
+    QStringList workerLines, windowLines;
+    for (const QString& line : LogLines()) {
+        if (line.contains("worker ")) workerLines << line.mid(kFileStamp.size());
+        if (line.contains("window ")) windowLines << line.mid(kFileStamp.size());
+    }
+    ASSERT_EQ(workerLines.size(), kLines);
+    for (int i = 0; i < kLines; ++i) EXPECT_EQ(workerLines[i], QStringLiteral("worker %1").arg(i));
+    ASSERT_EQ(windowLines.size(), own);
+    for (int i = 0; i < own; ++i) EXPECT_EQ(windowLines[i], QStringLiteral("window %1").arg(i));
+    EXPECT_EQ(TMainForm::Lines(form->liTA), QStringList({kListStamp + "Export beendet"}));
+}
+
+// ---- Debug trace ----------------------------------------------------------------
+
+class TraceTest : public AppFixture {
+protected:
+    QString TracePath() const { return progDir + "/VOK_TSE.DEB"; }
+
+    // A trace file touched ageSeconds before the clock the program sees.
+    void MakeTrace(double ageSeconds)
+    {
+        testenv::WriteFile(TracePath(), "");
+        plat::TDateTime modified = 0;
+        ASSERT_EQ(plat::FileModTime(progDir + "\\VOK_TSE.DEB", modified), 0);
+        plat::SetNowOverride([now = modified + ageSeconds * kSecond] { return now; });
+    }
+};
+
+TEST_F(TraceTest, WritesOnlyWithTheSwitchAndAFreshFile)
+{
+    Create();
+    MakeTrace(1);
+    form->ZelnorsTestLog("ohne Schalter");
+    EXPECT_TRUE(testenv::ReadFile(TracePath()).isEmpty());
+    delete form.data();
+
+    QFile::remove(TracePath());
+    Create({"/test"});
+    form->ZelnorsTestLog("keine Datei");
+    EXPECT_FALSE(QFile::exists(TracePath()));
+
+    MakeTrace(31);
+    const QDateTime before = QFileInfo(TracePath()).lastModified();
+    form->ZelnorsTestLog("zu alt");
+    EXPECT_TRUE(testenv::ReadFile(TracePath()).isEmpty());
+    EXPECT_EQ(QFileInfo(TracePath()).lastModified(), before);
+
+    MakeTrace(29);
+    form->ZelnorsTestLog("");
+    form->ZelnorsTestLog("frisch");
+    const QString text = QString::fromLatin1(testenv::ReadFile(TracePath()));
+    EXPECT_TRUE(QRegularExpression(R"(^\d\d\.\d\d\.\d\d \d\d:\d\d:\d\d:\d\d\d frisch\r\n$)").match(text).hasMatch())
+        << text.toStdString();
+}
+
+TEST_F(TraceTest, BusyFileIsRetriedAndTheAttemptNamed)
+{
+    // Each pause handles events exactly once: one release step per pause.
+    Create({"/TEST"}, 0.0);
+    MakeTrace(0);
+    const QString stamp = plat::FormatDateTime("dd.mm.yy hh:nn:ss:zzz", plat::Now());
+
+    auto holder = std::make_unique<plat::File>();
+    ASSERT_EQ(holder->OpenAppend(progDir + "\\VOK_TSE.DEB"), 0);
+    // Released during the second pause: the third attempt succeeds.
+    QMetaObject::invokeMethod(
+        form, [&] { QMetaObject::invokeMethod(form, [&] { holder.reset(); }, Qt::QueuedConnection); },
+        Qt::QueuedConnection);
+    form->ZelnorsTestLog("Datei gelesen");
+    EXPECT_EQ(QString::fromLatin1(testenv::ReadFile(TracePath())),
+              stamp + " Datei gelesen (3. LogVersuch)\r\n");
+
+    // Held through all five attempts: the line is lost, the caller goes on.
+    holder = std::make_unique<plat::File>();
+    ASSERT_EQ(holder->OpenAppend(progDir + "\\VOK_TSE.DEB"), 0);
+    form->ZelnorsTestLog("verloren");
+    holder.reset();
+    EXPECT_FALSE(testenv::ReadFile(TracePath()).contains("verloren"));
+}
