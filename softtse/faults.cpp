@@ -3,6 +3,7 @@
 #include "atomic_file.h"
 #include "text_util.h"
 
+#include <ctime>
 #include <sys/stat.h>
 
 namespace softtse {
@@ -18,7 +19,13 @@ void FaultFile::refresh(const std::string &path)
         return;
     }
     const int64_t mtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
-    if (present_ && path == path_ && st.st_dev == dev_ && st.st_ino == ino_ && st.st_size == size_ &&
+    // File times tick in steps of milliseconds, so two writes of the same
+    // size in quick succession can look alike: a file changed in the last
+    // seconds is read again in any case.
+    struct timespec now {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    const bool recent = now.tv_sec - st.st_mtim.tv_sec < 3;
+    if (present_ && !recent && path == path_ && st.st_dev == dev_ && st.st_ino == ino_ && st.st_size == size_ &&
         mtimeNs == mtimeNs_)
         return;
     std::string text;

@@ -55,6 +55,8 @@ TEST_F(FaultFile, ChangesTakeEffectWhileTheSessionIsOpen)
     EXPECT_EQ(3, lifeCycle());
     device.setFaults("se_getLifeCycleState value 4\n");
     EXPECT_EQ(4, lifeCycle());
+    device.setFaults("se_getLifeCycleState value 5\n"); // same size, same time stamp tick
+    EXPECT_EQ(5, lifeCycle());
     device.setFaults("se_getLifeCycleState = 0x1004\n");
     EXPECT_EQ(-1, lifeCycle());
     device.setFaults("");

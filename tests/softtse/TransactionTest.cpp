@@ -58,7 +58,8 @@ TEST_F(Transactions, MappingChecksSerialDuplicatesLengthAndCapacity)
     ASSERT_EQ(ExecutionOk, se_getERSMappings(&buffer, &length));
     const Bytes der = take(buffer, length);
     Bytes expected{0x30, 0x26, 0x04, 0x02, 'K', '1', 0x04, 0x20};
-    expected.insert(expected.end(), serial.begin(), serial.end());
+    for (uint8_t b : serial)
+        expected.push_back(b);
     EXPECT_EQ(expected, Bytes(der.end() - 40, der.end()));
     EXPECT_EQ(0x30, der[0]);
 }
