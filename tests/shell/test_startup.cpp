@@ -1,0 +1,272 @@
+// The start-up sequence against the software TSE: a new TSE, an ordinary
+// start, failing opens, a deactivated TSE, the certificate check, the
+// configuration's effects, and the reopening used by the exports.
+#include "platform/DateTime.h"
+#include "support/AppFixture.h"
+#include "tse/ProcLib.h"
+#include "tse/TseLib.h"
+
+#include <QPushButton>
+#include <QRegularExpression>
+#include <chrono>
+
+using namespace testenv;
+
+namespace {
+
+const QString NewTseHeading = ">>>>>>>>>> Neue TSE erkannt - Initialisierung gestartet <<<<<<<<<<";
+const QString RecordHeading = ">>>>>>>>>> TECHNISCHE DATEN DER TSE <<<<<<<<<<";
+const QString ReactivationQuestion =
+    "confirm: ACHTUNG! Die TSE wurde bereits deaktiviert.\r\nSoll sie wieder aktiviert werden?";
+constexpr double OneSecond = 1.0 / 86400.0;
+
+// The program log's lines without their time stamps.
+QStringList WithoutStamps(const QString& text)
+{
+    static const QRegularExpression stamp(R"(^\d\d\.\d\d\.\d\d \d\d:\d\d:\d\d  )");
+    QStringList lines = text.split("\r\n");
+    if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();
+    for (QString& line : lines) line.remove(stamp);
+    return lines;
+}
+
+// A clock that runs on from noon of the given day.
+void RunClockFrom(int year, int month, int day)
+{
+    const auto start = std::chrono::steady_clock::now();
+    const plat::TDateTime base = plat::EncodeDateTime(year, month, day, 12);
+    plat::SetNowOverride([start, base] {
+        return base + std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() / 86400.0;
+    });
+}
+
+}  // namespace
+
+class StartupTest : public AppFixture {
+protected:
+    // A TSE that an earlier run has initialised (and maybe deactivated);
+    // the program log begins afresh.
+    void PrepareUsedTse(bool deactivate = false)
+    {
+        PlugTse();
+        WriteIni();
+        ASSERT_TRUE(StartAndWaitRunning());
+        if (deactivate) {
+            int32_t loginResult = 0;
+            int16_t retries = 0;
+            tse_authenticateUser(TseAdminUser, TseAdminPin, loginResult, retries);
+            tse_deactivateTSE();
+            ASSERT_EQ(TseRes, 0);
+            tse_logOut(TseAdminUser);
+        }
+        delete form.data();
+        QFile::remove(progDir + "/Vok_TSE.LOG");
+    }
+
+    QStringList Log() const { return WithoutStamps(LogText()); }
+    QStringList Lines(const QListWidget* list) const { return TMainForm::Lines(list); }
+
+    bool AnyTseButtonEnabled() const
+    {
+        return form->Btn_TAFree->isEnabled() || form->Btn_EXP->isEnabled() || form->Btn_Cer->isEnabled() ||
+               form->Btn_Deactiv->isEnabled();
+    }
+};
+
+TEST_F(StartupTest, NewTseIsInitialisedAndItsDataRecorded)
+{
+    PlugTse();
+    WriteIni();
+    ASSERT_TRUE(StartAndWaitRunning());
+
+    const QStringList log = Log();
+    const qsizetype head = log.indexOf(NewTseHeading);
+    ASSERT_GT(head, 0);
+    EXPECT_EQ(log.mid(head - 1, 11), (QStringList{" ", NewTseHeading,
+                                                   "  User eingerichtet   0000h",
+                                                   "  Login Admin         0000h   Login=0000h",
+                                                   "  TSE initialisieren  0000h",
+                                                   "  Login TimeAdmin     0000h   Login=0000h",
+                                                   "  Uhrzeit setzen      0000h",
+                                                   "  Logout TimeAdmin    0000h",
+                                                   "  Logout Admin        0000h", " ", " "}));
+    EXPECT_EQ(log.value(head + 10), RecordHeading);
+    EXPECT_EQ(log.count(RecordHeading), 1);
+    EXPECT_TRUE(Lines(form->liTA).contains("Neue TSE erkannt - Initialisierung gestartet"));
+    EXPECT_EQ(TseSN.size(), 64u);
+}
+
+TEST_F(StartupTest, NewTseWithLogSwitchRecordsItsDataTwice)
+{
+    PlugTse();
+    WriteIni();
+    ASSERT_TRUE(StartAndWaitRunning({"/L"}));
+
+    const QStringList log = Log();
+    EXPECT_EQ(log.count(RecordHeading), 2);
+    EXPECT_EQ(log.last(), " ");  // the second record ends the start
+}
+
+TEST_F(StartupTest, OrdinaryStartLogsOnlyItsStartLine)
+{
+    PrepareUsedTse();
+    ASSERT_TRUE(StartAndWaitRunning());
+
+    EXPECT_EQ(Log(), (QStringList{"Log-Datei erstellt",
+                                  "Vok_TSE gestartet auf " + GetComputerName() + ", " + form->AktVerz}));
+    EXPECT_TRUE(form->isMinimized());
+    EXPECT_FALSE(form->paCopyright->isVisible());
+    EXPECT_FALSE(Lines(form->liTSE).isEmpty());
+    EXPECT_TRUE(Lines(form->liErr).isEmpty());
+    EXPECT_TRUE(dialogs.asked.isEmpty());
+}
+
+TEST_F(StartupTest, OpenSucceedsAtTheSecondAttempt)
+{
+    PrepareUsedTse();
+    WriteTseFaults("se_openDirect = 0x1004 once\n");
+    ASSERT_TRUE(StartAndWaitRunning());
+
+    EXPECT_EQ(Log().filter("TSE nicht möglich"), QStringList{"Öffnen der TSE nicht möglich (1004h) - 1. Versuch"});
+    EXPECT_EQ(Lines(form->liTA).filter("TSE nicht möglich"), QStringList{});
+    EXPECT_TRUE(form->isMinimized());
+}
+
+TEST_F(StartupTest, WithoutTseTheWindowStaysIdle)
+{
+    PlugTse();
+    WriteIni();
+    WriteTseFaults("se_openDirect = 0x1004 once\nse_openDirect = 0x1005\n");
+    EXPECT_FALSE(StartAndWaitRunning());
+    ASSERT_TRUE(form->StartupFinished);
+
+    EXPECT_EQ(Log().filter("TSE nicht möglich"),
+              (QStringList{"Öffnen der TSE nicht möglich (1004h) - 1. Versuch",
+                           "Zugriff auf TSE nicht möglich (1005h)"}));
+    EXPECT_FALSE(AnyTseButtonEnabled());
+    EXPECT_FALSE(form->isMinimized());
+    EXPECT_TRUE(Lines(form->liTSE).isEmpty());
+}
+
+TEST_F(StartupTest, ConfigurationErrorEndsTheStartBeforeTheTseIsOpened)
+{
+    PlugTse();
+    WriteFile(progDir + "/Vok_TSE.INI", "[VOKTAR-TSE]\r\nVERSION=2.1\r\nTSE_PFAD=E:\\\r\nEXP_TANR=x\r\n");
+    EXPECT_FALSE(StartAndWaitRunning());
+    ASSERT_TRUE(form->StartupFinished);
+
+    EXPECT_EQ(dialogs.asked.filter(QRegularExpression("^error: ")).size(), 1);
+    EXPECT_TRUE(Lines(form->liTSE).isEmpty());
+    EXPECT_TRUE(form->Btn_EXP->isEnabled());
+}
+
+TEST_F(StartupTest, DeactivatedTseIsReactivatedOnYes)
+{
+    PrepareUsedTse(true);
+    dialogs.confirmAnswers = {true};
+    ASSERT_TRUE(StartAndWaitRunning());
+
+    EXPECT_EQ(dialogs.asked, QStringList{ReactivationQuestion});
+    EXPECT_EQ(dialogs.beeps, 1);
+    EXPECT_EQ(Log().mid(2, 3),
+              (QStringList{"Verwendung einer deaktivierten TSE", "TSE wird aktiviert", "TSE Status: aktiv"}));
+}
+
+TEST_F(StartupTest, FailedReactivationIsReportedAndTheStartGoesOn)
+{
+    PrepareUsedTse(true);
+    WriteTseFaults("se_activateTSE = 0x3029\n");
+    dialogs.confirmAnswers = {true};
+    ASSERT_TRUE(StartAndWaitRunning());
+
+    EXPECT_TRUE(Log().contains("TSE Status: deaktiviert"));
+}
+
+TEST_F(StartupTest, RefusedReactivationEndsTheProgramWithoutFurtherQuestion)
+{
+    PrepareUsedTse(true);
+    dialogs.confirmAnswers = {false};
+    Start();
+    ASSERT_TRUE(RunUntil([this] { return form.isNull(); }));
+
+    EXPECT_EQ(dialogs.asked, QStringList{ReactivationQuestion});
+    const QStringList log = Log();
+    ASSERT_GE(log.size(), 2);
+    EXPECT_EQ(log.mid(log.size() - 2), (QStringList{"Verwendung einer deaktivierten TSE", "Vok_TSE beendet"}));
+}
+
+TEST_F(StartupTest, PermanentlyDisabledTseGetsNoQuestion)
+{
+    PrepareUsedTse();
+    WriteTseFaults("se_getLifeCycleState value 5\n");
+    ASSERT_TRUE(StartAndWaitRunning());
+
+    EXPECT_TRUE(dialogs.asked.isEmpty());
+    EXPECT_FALSE(LogText().contains("deaktivierten"));
+}
+
+TEST_F(StartupTest, CertificationOf2020IsNoticedUntilJuly2024)
+{
+    RunClockFrom(2024, 7, 31);
+    PlugTse();
+    WriteTseSettings("certificationId=BSI-K-TR-0000-2020\n");
+    WriteIni();
+    ASSERT_TRUE(StartAndWaitRunning());
+
+    EXPECT_EQ(Lines(form->liErr), QStringList{"Das TSE-Zertifikat wird am 01.08.24 ungültig."});
+    EXPECT_TRUE(dialogs.asked.isEmpty());
+    EXPECT_FALSE(LogText().contains("Zertifikat der TSE"));
+}
+
+TEST_F(StartupTest, CertificationOf2020IsInvalidFromAugust2024)
+{
+    RunClockFrom(2024, 8, 1);
+    PlugTse();
+    WriteTseSettings("certificationId=BSI-K-TR-0000-2020\n");
+    WriteIni();
+    ASSERT_TRUE(StartAndWaitRunning());
+
+    const QString warning = "ACHTUNG! Das Zertifikat der TSE ist ungültig.";
+    EXPECT_EQ(Lines(form->liErr), QStringList{warning});
+    EXPECT_TRUE(Log().contains(warning));
+    EXPECT_EQ(dialogs.asked,
+              QStringList{"info: ACHTUNG! Das Zertifikat der TSE ist ungültig. Das Programm läuft zwar trotzdem,\r\n"
+                          "das Finanzamt wird aber die TSE-Daten nicht anerkennen. Ersetzen Sie deshalb\r\n"
+                          "schnellstmöglich die TSE !!!"});
+    EXPECT_EQ(dialogs.beeps, 1);
+}
+
+TEST_F(StartupTest, ConfigurationOfAnotherVersionRecordsTheTseData)
+{
+    PrepareUsedTse();
+    WriteFile(progDir + "/Vok_TSE.INI", "[VOKTAR-TSE]\r\nVERSION=2.0\r\nTSE_PFAD=E:\\\r\nEXP_TANR=0\r\n");
+    ASSERT_TRUE(StartAndWaitRunning());
+
+    const QStringList log = Log();
+    EXPECT_EQ(log.count(RecordHeading), 1);
+    EXPECT_EQ(log.last(), " ");
+}
+
+TEST_F(StartupTest, ReOpenTseSetsTheNextClockUpdateOnlyWhenOpened)
+{
+    PrepareUsedTse();
+    ASSERT_TRUE(StartAndWaitRunning());
+    form->Timer1->stop();
+    const plat::TDateTime now = plat::Now();
+    plat::SetNowOverride([now] { return now; });
+
+    form->NextTimeSet = 1000.0;
+    WriteTseFaults("se_openDirect = 0x1005\n");
+    form->ReOpenTSE(5000);
+    EXPECT_EQ(TseRes, 0x1005);
+    EXPECT_EQ(form->NextTimeSet, 1000.0);
+
+    WriteTseFaults("");
+    form->ReOpenTSE(5000);
+    EXPECT_EQ(TseRes, 0);
+    EXPECT_DOUBLE_EQ(form->NextTimeSet, now + 1799 * OneSecond);
+
+    form->TimeSyncInterval = 0;  // its query failed at the start
+    form->ReOpenTSE(5000);
+    EXPECT_DOUBLE_EQ(form->NextTimeSet, now - OneSecond);
+}
