@@ -125,7 +125,7 @@ inline ::testing::AssertionResult SignatureVerifies(const QString& stateFolder, 
 
     const QString ende = QString::fromLatin1(answer["ENDE"]);
     const QDateTime end(QDate::fromString(ende.left(10), "yyyy-MM-dd"), QTime::fromString(ende.mid(11, 8), "HH:mm:ss"),
-                        QTimeZone::UTC);
+                        Qt::UTC);
     QByteArray signedPart;
     int integersAfterAlgorithm = 0;
     bool afterAlgorithm = false;
