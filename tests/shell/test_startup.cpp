@@ -270,3 +270,16 @@ TEST_F(StartupTest, ReOpenTseSetsTheNextClockUpdateOnlyWhenOpened)
     form->ReOpenTSE(5000);
     EXPECT_DOUBLE_EQ(form->NextTimeSet, now - OneSecond);
 }
+
+TEST_F(StartupTest, CloseGrantedDuringTheSplashEndsTheStart)
+{
+    PlugTse();
+    dialogs.confirmAnswers = {true};  // "wirklich schließen?"
+    Start({}, 0.05);
+    QTimer::singleShot(20, form, [this] { form->close(); });
+    ASSERT_TRUE(RunUntil([this] { return form.isNull(); }));
+    RunFor(300);
+
+    EXPECT_FALSE(QFile::exists(progDir + "/Vok_TSE.INI"));  // LoadConfig never ran
+    EXPECT_EQ(Log().last(), "Vok_TSE beendet");
+}
