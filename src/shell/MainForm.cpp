@@ -218,7 +218,7 @@ void TMainForm::BuildControls()
     Image1 = new QLabel(paCopyright);
     Image1->setGeometry(40, 122, 32, 32);
     Image1->setPixmap(splash::Lock(32));
-    lbVokLink = new QLabel(QStringLiteral("Hilfe und Informationen zu VOKTAR TSE"), paCopyright);
+    lbVokLink = new QLabel(QStringLiteral("Informationen zu VOKTAR TSE"), paCopyright);
     lbVokLink->setGeometry(92, 130, 250, 18);
     {
         QFont lf = FormFont();

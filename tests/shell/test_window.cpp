@@ -330,6 +330,8 @@ TEST_F(WindowTest, DISABLED_Screenshot)
     });
     form->liErr->addItem("Kaum freie Kassen mehr, 7 frei");
     form->Btn_TAFree->setEnabled(false);
+    form->liTSE->setCurrentRow(-1);
+    form->Btn_EXP->setFocus();
     testenv::RunFor(50);
     ASSERT_TRUE(form->grab().save(target));
 }
