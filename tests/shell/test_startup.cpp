@@ -148,6 +148,28 @@ TEST_F(StartupTest, WithoutTseTheWindowStaysIdle)
     EXPECT_TRUE(Lines(form->liTSE).isEmpty());
 }
 
+TEST_F(StartupTest, UnreadableSerialNumberStopsTheStart)
+{
+    PlugTse();
+    WriteIni();
+    const struct {
+        QByteArray faults;
+        QString error;
+    } cases[] = {
+        {"se_initialize = 0x3010\n", "Initialisierung der TSE nicht moeglich (3015h)"},  // the TSE stays new
+        {"se_exportSerialNumbers = 0x3022\n", "Lesen der Seriennummer nicht moeglich (3022h)"},
+    };
+    for (const auto& c : cases) {
+        WriteTseFaults(c.faults);
+        EXPECT_FALSE(StartAndWaitRunning());
+        EXPECT_EQ(Lines(form->liErr), QStringList{c.error});
+        EXPECT_EQ(Log().last(), c.error);
+        EXPECT_FALSE(AnyTseButtonEnabled());
+        EXPECT_FALSE(form->isMinimized());
+        delete form.data();
+    }
+}
+
 TEST_F(StartupTest, ConfigurationErrorEndsTheStartBeforeTheTseIsOpened)
 {
     PlugTse();
