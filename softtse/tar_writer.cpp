@@ -14,9 +14,11 @@ struct EntryFree {
 
 } // namespace
 
+// Restricted pax: plain ustar headers, plus a pax header only for a member
+// whose name does not fit the 100 bytes of ustar (long client ids).
 TarWriter::TarWriter() : archive_(archive_write_new())
 {
-    if (archive_ && archive_write_set_format_ustar(archive_) != ARCHIVE_OK) {
+    if (archive_ && archive_write_set_format_pax_restricted(archive_) != ARCHIVE_OK) {
         archive_write_free(archive_);
         archive_ = nullptr;
     }

@@ -1,4 +1,4 @@
-// POSIX (ustar) TAR archives, written to a file or into memory.
+// POSIX TAR archives (ustar headers), written to a file or into memory.
 #pragma once
 
 #include <cstdint>
