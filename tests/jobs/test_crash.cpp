@@ -15,8 +15,8 @@
 
 namespace {
 
-constexpr int kRounds = 4;
-constexpr int kJobsPerRound = 8;
+constexpr int kRounds = 5;
+constexpr int kJobsPerRound = 12;
 
 QList<QByteArray> Lines(const QString& path)
 {
@@ -94,20 +94,26 @@ TEST_F(CrashTest, KilledDuringABurstLosesAndRepeatsNothing)
     ASSERT_TRUE(QFile::exists(service.program())) << service.program().toStdString();
     QRandomGenerator rng(QRandomGenerator::global()->generate());
 
+    int killsWithJobsWaiting = 0;
     for (int round = 0; round < kRounds; ++round) {
         service.start();
         ASSERT_TRUE(service.waitForStarted(10000));
         const int before = AnsweredCount();
-        for (int i = 0; i < kJobsPerRound; ++i) {
-            PutJob(QString("R%1_%2").arg(round).arg(i), i);
-            QThread::msleep(rng.bounded(40));
-        }
-        // Killed once it is answering, at a random moment of the burst.
+        PutJob(QString("R%1_0").arg(round), 0);
         ASSERT_TRUE(WaitFor([&] { return AnsweredCount() > before; }, 30000)) << "round " << round;
-        QThread::msleep(rng.bounded(300));
+        // The rest of the burst, killed after a random one of its jobs.
+        const int killAfter = 1 + int(rng.bounded(kJobsPerRound - 1));
+        for (int i = 1; i <= killAfter; ++i) {
+            PutJob(QString("R%1_%2").arg(round).arg(i), i);
+            QThread::msleep(rng.bounded(15));
+        }
+        QThread::msleep(rng.bounded(30));
         service.kill();
         ASSERT_TRUE(service.waitForFinished(10000));
+        killsWithJobsWaiting += QDir(jobs).entryList({"*.TSE"}).isEmpty() ? 0 : 1;
     }
+    // Otherwise the kills would not have tested anything.
+    EXPECT_GT(killsWithJobsWaiting, 0);
 
     service.start();
     ASSERT_TRUE(service.waitForStarted(10000));
