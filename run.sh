@@ -12,6 +12,14 @@
 # Ctrl-C when it runs without a display.
 set -euo pipefail
 cd "$(dirname "$0")"
+
+# Without a display the window runs offscreen. Set before the build, whose
+# test discovery starts the window tests too.
+headless=false
+if [[ -z ${DISPLAY:-} && -z ${WAYLAND_DISPLAY:-} ]]; then
+  headless=true
+  export QT_QPA_PLATFORM=offscreen
+fi
 scripts/setup.sh
 
 root=$PWD
@@ -33,8 +41,7 @@ if [[ ! -e $demo/Vok_TSE.INI ]]; then
 fi
 
 args=("$@")
-if [[ -z ${DISPLAY:-} && -z ${WAYLAND_DISPLAY:-} ]]; then
-  export QT_QPA_PLATFORM=offscreen
+if $headless; then
   echo "No display found: the window runs offscreen (QT_QPA_PLATFORM=offscreen)."
   echo "Follow the service in its log; stop it with Ctrl-C."
   # Nobody can answer a dialog offscreen. A program that knows the switch
