@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTextOption>
 #include <QThread>
@@ -316,9 +317,12 @@ void TMainForm::customEvent(QEvent* event)
         QWidget::customEvent(event);
         return;
     }
+    // A close granted during one of the start-up's pauses may have destroyed
+    // the window by the time CMSTART returns.
+    const QPointer<TMainForm> self(this);
     AtHandlerEdge([this] { CMSTART(); });
     // An error that ended the start-up has been shown; the run stays idle.
-    StartupFinished = true;
+    if (self) StartupFinished = true;
 }
 
 void TMainForm::Timer1Timer()
@@ -406,8 +410,11 @@ void TMainForm::SetTseRunning(bool on)
     QTimer::singleShot(0, this, [this] {
         std::vector<std::function<void()>> requests;
         requests.swap(deferred_);
-        for (auto& request : requests)
+        const QPointer<TMainForm> self(this);
+        for (auto& request : requests) {
+            if (!self) return;  // an earlier request closed the window
             AtHandlerEdge([this, &request] { RunWhenTseIdle(std::move(request)); });
+        }
     });
 }
 
