@@ -13,8 +13,10 @@
 
 namespace {
 
-// SIGTERM (shutdown, service stop) reaches the window through a pipe: the
-// handler may only write a byte, the window thread reads it as an event.
+// SIGTERM (shutdown, service stop) and SIGINT (Ctrl-C in a terminal) reach
+// the window through a pipe: the handler may only write a byte, the window
+// thread reads it as an event. Each handler acts once; a second signal of
+// the same kind ends the program at once, should the orderly end hang.
 int termPipe[2] = {-1, -1};
 
 void OnTerm(int)
@@ -36,8 +38,8 @@ bool WatchTerm(QObject* owner, const std::function<void()>& onTerm)
     struct sigaction sa {};
     sa.sa_handler = OnTerm;
     sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    return ::sigaction(SIGTERM, &sa, nullptr) == 0;
+    sa.sa_flags = SA_RESTART | SA_RESETHAND;
+    return ::sigaction(SIGTERM, &sa, nullptr) == 0 && ::sigaction(SIGINT, &sa, nullptr) == 0;
 }
 
 }  // namespace
@@ -67,7 +69,7 @@ int main(int argc, char** argv)
     };
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &app,
                      [endSession](QSessionManager&) { endSession(); }, Qt::DirectConnection);
-    if (!WatchTerm(&app, endSession)) qWarning("SIGTERM is not watched; a shutdown ends the program unasked");
+    if (!WatchTerm(&app, endSession)) qWarning("SIGTERM/SIGINT are not watched: a shutdown ends the program without closing the TSE");
 
     form->show();
     const int rc = app.exec();
