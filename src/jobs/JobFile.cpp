@@ -81,9 +81,10 @@ int32_t ReadJobFile(TMainForm& form, TJobContext& ctx)
     ctx.IORes = ctx.F.Close();
     if (ctx.IORes != 0) {
         form.Delay(500);
-        // The first close has released the descriptor; a second one can
-        // only confirm that nothing is left open.
-        ctx.IORes = ctx.F.IsOpen() ? ctx.F.Close() : ctx.IORes;
+        // A close gives the descriptor up whatever it reports, so a second
+        // attempt has nothing left to close: the first error stands and the
+        // job waits for the next pass.
+        if (ctx.F.IsOpen()) ctx.IORes = ctx.F.Close();
     }
     form.ZelnorsTestLog(name + " CloseFile erfolgt");
     if (readErr == 0 && !ctx.KasEOF && TseDebug) form.Log("°TSE-Datei noch nicht vollständig");

@@ -197,6 +197,8 @@ void TMainForm::Abarbeiten_TseJobs()
         } catch (...) {
             LogJobError(*this, ctx, QStringLiteral("unbekannter Fehler"));
         }
-        if (ctx.F.IsOpen()) ctx.F.Close();
+        // Only after an error already logged can a file still be open here;
+        // the job stays, so the handle is merely given back.
+        if (ctx.F.IsOpen()) (void)ctx.F.Close();
     }
 }

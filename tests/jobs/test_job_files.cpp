@@ -175,5 +175,6 @@ TEST_F(JobFiles, IdleScanWritesNothing)
     const QByteArray log = ReadFile(progDir + "/Vok_TSE.LOG");
     Passes(6);
     EXPECT_EQ(ReadFile(progDir + "/Vok_TSE.LOG"), log);
+    EXPECT_EQ(ReadFile(progDir + "/VOK_TSE.DEB"), "");
     EXPECT_EQ(QDir(JobDir()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
 }
