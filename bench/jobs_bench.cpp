@@ -171,9 +171,9 @@ Run Burst(const QString& dir, AnswerWatch& watch, int count)
     for (int i = 0; i < count; ++i) {
         char name[32];
         std::snprintf(name, sizeof name, "BURST%04d", i);
-        const QString e = SubmitJob({dir, QString::fromLatin1(name)}, BonJob(i));
-        if (!e.isEmpty()) {
-            std::fprintf(stderr, "%s\n", e.toLocal8Bit().constData());
+        const SubmitResult s = SubmitJob({dir, QString::fromLatin1(name)}, BonJob(i));
+        if (s.exitCode != 0) {
+            std::fprintf(stderr, "%s\n", s.error.toLocal8Bit().constData());
             ++run.missing;
             continue;
         }
@@ -192,7 +192,7 @@ Run Singles(const QString& dir, AnswerWatch& watch, int count)
         char name[32];
         std::snprintf(name, sizeof name, "SINGLE%03d", i);
         std::map<std::string, Clock::time_point> pending;
-        if (!SubmitJob({dir, QString::fromLatin1(name)}, BonJob(i)).isEmpty()) {
+        if (SubmitJob({dir, QString::fromLatin1(name)}, BonJob(i)).exitCode != 0) {
             ++run.missing;
             continue;
         }

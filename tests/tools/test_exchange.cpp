@@ -108,19 +108,33 @@ protected:
 TEST_F(ClientExchange, SubmitHandsOverACompleteJobOnly)
 {
     Write(files.answer(), "CMD=BON OK\r\n*EOF*\r\n");  // stale answer of an earlier job
-    ASSERT_EQ(SubmitJob(files, "CMD=STATUS\r\nKASID=K\r\n*EOF*\r\n"), "");
+    ASSERT_EQ(SubmitJob(files, "CMD=STATUS\r\nKASID=K\r\n*EOF*\r\n").exitCode, ExitOk);
     EXPECT_EQ(Read(files.job()), "CMD=STATUS\r\nKASID=K\r\n*EOF*\r\n");
     EXPECT_FALSE(QFile::exists(files.answer()));
     EXPECT_FALSE(QFile::exists(files.temporary()));
     EXPECT_FALSE(QDir::match("*.TSE", QFileInfo(files.temporary()).fileName()));
 
     // A job of the same name that the service has not taken stays as it is.
-    EXPECT_NE(SubmitJob(files, "CMD=BON\r\n*EOF*\r\n"), "");
+    const SubmitResult busy = SubmitJob(files, "CMD=BON\r\n*EOF*\r\n", 20ms);
+    EXPECT_EQ(busy.exitCode, ExitNoAnswer);
     EXPECT_EQ(Read(files.job()), "CMD=STATUS\r\nKASID=K\r\n*EOF*\r\n");
     EXPECT_FALSE(QFile::exists(files.temporary()));
 
+    // The service answers it and deletes it a moment later; the next job of
+    // that name waits for that, and the old answer is not taken for its own.
+    std::thread service([&] {
+        Write(files.answer(), "CMD=STATUS OK\r\n*EOF*\r\n");
+        QThread::msleep(30);
+        QFile::remove(files.job());
+    });
+    const SubmitResult next = SubmitJob(files, "CMD=BON\r\n*EOF*\r\n", 5s);
+    service.join();
+    EXPECT_EQ(next.exitCode, ExitOk) << next.error.toStdString();
+    EXPECT_EQ(Read(files.job()), "CMD=BON\r\n*EOF*\r\n");
+    EXPECT_FALSE(QFile::exists(files.answer()));
+
     JobFiles nowhere{tmp.path() + "/missing", "K"};
-    EXPECT_NE(SubmitJob(nowhere, "x"), "");
+    EXPECT_EQ(SubmitJob(nowhere, "x").exitCode, ExitIoError);
 }
 
 TEST_F(ClientExchange, AwaitWaitsForTheEndMarkAndWithdrawsOnTimeout)

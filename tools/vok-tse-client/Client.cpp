@@ -24,8 +24,9 @@ Exchanged Exchange(const Options& o, const JobFiles& files, Command command)
 {
     const JobResult job = MakeJob(o, command);
     if (!job.ok()) return {ExitUsage, job.error, {}};
-    if (QString e = SubmitJob(files, JobFileBytes(job.job)); !e.isEmpty()) return {ExitIoError, e, {}};
     const auto timeout = std::chrono::milliseconds(static_cast<long long>(o.timeoutSeconds * 1000.0));
+    const SubmitResult submitted = SubmitJob(files, JobFileBytes(job.job), timeout);
+    if (submitted.exitCode != ExitOk) return {submitted.exitCode, submitted.error, {}};
     AwaitResult awaited = AwaitAnswer(files, timeout);
     if (awaited.exitCode != ExitOk) return {awaited.exitCode, awaited.error, {}};
     Exchanged r;

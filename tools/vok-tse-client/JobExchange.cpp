@@ -52,27 +52,31 @@ QString JobFiles::temporary() const
     return dir + QLatin1String("/.") + name + QLatin1String(".tmp");
 }
 
-QString SubmitJob(const JobFiles& files, const QByteArray& jobBytes)
+SubmitResult SubmitJob(const JobFiles& files, const QByteArray& jobBytes, std::chrono::milliseconds previous)
 {
-    if (!QFileInfo(files.dir).isDir())
-        return QStringLiteral("job directory %1 does not exist").arg(files.dir);
-    if (QFileInfo::exists(files.job()))
-        return QStringLiteral("a job named %1 is still waiting in %2").arg(files.name, files.dir);
-    if (QString e = RemoveAnswer(files); !e.isEmpty()) return e;
+    auto ioError = [](const QString& e) { return SubmitResult{ExitIoError, e}; };
+    if (!QFileInfo(files.dir).isDir()) return ioError(QStringLiteral("job directory %1 does not exist").arg(files.dir));
+    QDeadlineTimer deadline(previous);
+    while (QFileInfo::exists(files.job())) {
+        if (deadline.hasExpired())
+            return {ExitNoAnswer, QStringLiteral("a job named %1 is still waiting in %2").arg(files.name, files.dir)};
+        QThread::msleep(2);
+    }
+    if (QString e = RemoveAnswer(files); !e.isEmpty()) return ioError(e);
 
     TemporaryJob guard(files.temporary());
     QFile f(files.temporary());
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return QStringLiteral("cannot write %1: %2").arg(f.fileName(), f.errorString());
+        return ioError(QStringLiteral("cannot write %1: %2").arg(f.fileName(), f.errorString()));
     if (f.write(jobBytes) != jobBytes.size() || !f.flush())
-        return QStringLiteral("cannot write %1: %2").arg(f.fileName(), f.errorString());
+        return ioError(QStringLiteral("cannot write %1: %2").arg(f.fileName(), f.errorString()));
     f.close();
     if (f.error() != QFileDevice::NoError)
-        return QStringLiteral("cannot write %1: %2").arg(f.fileName(), f.errorString());
+        return ioError(QStringLiteral("cannot write %1: %2").arg(f.fileName(), f.errorString()));
     // QFile::rename never replaces an existing file: a job of the same name
     // that appeared meanwhile stays untouched.
     if (!QFile::rename(files.temporary(), files.job()))
-        return QStringLiteral("cannot hand over %1 (is a job of that name still waiting?)").arg(files.job());
+        return ioError(QStringLiteral("cannot hand over %1 (has another client the same job name?)").arg(files.job()));
     guard.release();
     return {};
 }

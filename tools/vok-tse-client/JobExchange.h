@@ -16,11 +16,18 @@ struct JobFiles {
     QString temporary() const;  // <dir>/.<name>.tmp: the scan does not match it
 };
 
-// Removes a stale answer of the same job name (it would be taken for the
-// answer to this job), writes the job under the temporary name, flushes it
-// and renames it to <name>.TSE. Refuses to replace a job of that name that
-// the service has not taken yet. Returns an error text, empty on success.
-QString SubmitJob(const JobFiles& files, const QByteArray& jobBytes);
+struct SubmitResult {
+    int exitCode = 0;  // ExitOk, ExitNoAnswer or ExitIoError
+    QString error;
+};
+
+// Waits (up to `previous`) until a job of the same name that the service has
+// not finished yet is gone: its answer would otherwise be taken for this
+// one's, and the service deletes a job only after its answer is complete.
+// Then removes the stale answer of that name, writes the job under the
+// temporary name, flushes it and renames it to <name>.TSE.
+SubmitResult SubmitJob(const JobFiles& files, const QByteArray& jobBytes,
+                       std::chrono::milliseconds previous = std::chrono::milliseconds(0));
 
 struct AwaitResult {
     int exitCode = 0;     // ExitOk, ExitNoAnswer or ExitIoError

@@ -1,0 +1,25 @@
+// The TSE's stored log messages (TR-03151): a DER SEQUENCE whose elements up
+// to the log time are signed, followed by the signature as an OCTET STRING.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace e2e {
+
+struct LogMessage {
+    QByteArray signedPart;  // the concatenated elements before the signature
+    QByteArray signature;   // the signature value (plain r || s)
+};
+
+// False with a reason when the bytes are no such message.
+bool ParseLogMessage(const QByteArray& der, LogMessage& out, QString* why);
+
+// Checks a plain ECDSA signature ("ecdsa-plain-SHA256/384/512") over data.
+// publicKey: the uncompressed point the TSE exports (curve brainpoolP384r1
+// for a 97-byte point, brainpoolP256r1 for 65 bytes) or a DER
+// SubjectPublicKeyInfo.
+bool VerifyPlainEcdsa(const QByteArray& publicKey, const QByteArray& algorithm, const QByteArray& data,
+                      const QByteArray& signature, QString* why);
+
+}  // namespace e2e

@@ -1,0 +1,63 @@
+// The service as the end-to-end tests see it: a program directory with a
+// software-TSE drive, the real program running in it as its own process, and
+// vok-tse-client as the only way to talk to it.
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <memory>
+
+namespace e2e {
+
+struct ClientResult {
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+    QJsonObject json() const;  // the output as the JSON object --json prints
+};
+
+class Service {
+public:
+    Service();   // a fresh program directory and drive; not started
+    ~Service();  // ends a running service (SIGTERM, then kill)
+    Service(const Service&) = delete;
+    Service& operator=(const Service&) = delete;
+
+    // Starts the program and waits until it answers a STATUS job with the
+    // TSE online. False (with the log appended to `why`) when it does not.
+    bool Start(QString* why);
+    // SIGTERM, then waits for the end; returns the exit code (-1: crashed or hung).
+    int Terminate(int waitMs = 30000);
+    qint64 Pid() const;
+    bool Running() const;
+
+    QString ProgramDir() const { return prog_; }
+    QString JobDir() const { return prog_ + "/TSE"; }
+    QString ExportDir() const { return prog_ + "/TSE_EXPO"; }
+    QString DriveDir() const { return drive_; }  // the TSE's drive root (letter E)
+
+    QByteArray ReadLog() const;          // Vok_TSE.LOG
+    QByteArray ReadConfig() const;       // Vok_TSE.INI
+
+    // Runs vok-tse-client on this service's job directory.
+    ClientResult Client(const QStringList& args, int waitMs = 60000) const;
+    // Starts one without waiting (for bursts).
+    std::unique_ptr<QProcess> StartClient(const QStringList& args) const;
+
+private:
+    QTemporaryDir tmp_;
+    QString prog_;
+    QString drives_;
+    QString drive_;
+    QProcess process_;
+};
+
+// `tar -tf`; empty when tar fails.
+QStringList TarList(const QString& tarFile);
+// `tar -xf` into dir; false when tar fails.
+bool TarExtract(const QString& tarFile, const QString& dir);
+
+}  // namespace e2e
