@@ -97,7 +97,7 @@ void TMainForm::LoadConfig()
         if (line.startsWith(QStringLiteral("TSE_PFAD="))) TSE_Pfad = line.mid(9);
         if (line.startsWith(QStringLiteral("EXP_TANR="))) LastSavedTANr = static_cast<uint32_t>(StrToInt(line.mid(9)));
     }
-    ini.Close();
+    ini.Close();  // read only: everything it held has been read
 
     if (NewVers) SaveConfig();
     if (TSE_Pfad.isEmpty()) Log(QStringLiteral("Kein TSE-Pfad in Ini-Datei gefunden"));

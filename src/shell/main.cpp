@@ -69,7 +69,8 @@ int main(int argc, char** argv)
     };
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &app,
                      [endSession](QSessionManager&) { endSession(); }, Qt::DirectConnection);
-    if (!WatchTerm(&app, endSession)) qWarning("SIGTERM/SIGINT are not watched: a shutdown ends the program without closing the TSE");
+    if (!WatchTerm(&app, endSession))
+        qWarning("SIGTERM/SIGINT are not watched: a shutdown ends the program without closing the TSE");
 
     form->show();
     const int rc = app.exec();

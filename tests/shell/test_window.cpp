@@ -31,6 +31,10 @@ TEST(ProgramDirectory, CutsBuildFoldersAndOneTrailingSeparator)
     EXPECT_EQ(AktVerzFrom("C:\\Proj\\Win32\\Release\\bin"), "C:\\Proj");
     EXPECT_EQ(AktVerzFrom("C:\\"), "C:");
     EXPECT_EQ(AktVerzFrom("C:\\Kasse"), "C:\\Kasse");
+    // The same with the native separator.
+    EXPECT_EQ(AktVerzFrom("/srv/kasse/Win32/Debug"), "/srv/kasse");
+    EXPECT_EQ(AktVerzFrom("/srv/proj/Win32/Release/bin"), "/srv/proj");
+    EXPECT_EQ(AktVerzFrom("/srv/kasse/"), "/srv/kasse");
     // The search matches case exactly.
     EXPECT_EQ(AktVerzFrom("C:\\Kasse\\win32\\debug"), "C:\\Kasse\\win32\\debug");
 }
