@@ -33,6 +33,21 @@ protected:
     }
 };
 
+// Ends the child and closes the pipe however the test leaves.
+struct Child {
+    pid_t pid = -1;
+    int readFd = -1;
+    ~Child()
+    {
+        if (pid > 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        if (readFd >= 0)
+            close(readFd);
+    }
+};
+
 std::set<uint32_t> storedCounters(const TempDevice &device, size_t &files)
 {
     std::set<uint32_t> counters;
@@ -86,8 +101,10 @@ TEST_F(Persistence, KilledProcessNeverHandsOutACounterTwice)
     int fds[2];
     ASSERT_EQ(0, pipe(fds));
     se_close();
-    const pid_t pid = fork();
-    if (pid == 0) {
+    Child child;
+    child.readFd = fds[0];
+    child.pid = fork();
+    if (child.pid == 0) {
         close(fds[0]);
         if (se_openDirect(path.c_str(), 5000) != ExecutionOk)
             _exit(1);
@@ -105,15 +122,15 @@ TEST_F(Persistence, KilledProcessNeverHandsOutACounterTwice)
     std::set<uint32_t> seen;
     for (int i = 0; i < 8; ++i) {
         uint32_t reported[3];
-        ASSERT_EQ(static_cast<ssize_t>(sizeof reported), read(fds[0], reported, sizeof reported));
+        ASSERT_EQ(static_cast<ssize_t>(sizeof reported), read(child.readFd, reported, sizeof reported));
         maxNumber = std::max(maxNumber, reported[0]);
         maxCounter = std::max({maxCounter, reported[1], reported[2]});
         EXPECT_TRUE(seen.insert(reported[1]).second);
         EXPECT_TRUE(seen.insert(reported[2]).second);
     }
-    kill(pid, SIGKILL); // somewhere inside a call
-    waitpid(pid, nullptr, 0);
-    close(fds[0]);
+    kill(child.pid, SIGKILL); // somewhere inside a call
+    waitpid(child.pid, nullptr, 0);
+    child.pid = -1;
 
     ASSERT_EQ(ExecutionOk, se_openDirect(path.c_str(), 5000));
     EXPECT_GE(transactionCounter(), maxNumber);
