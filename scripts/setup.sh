@@ -22,6 +22,9 @@ if ((${#missing[@]})); then
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
 
+# Window test programs need no display; CTest lists their tests by running them.
+export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
+
 BUILD_DIR=${BUILD_DIR:-build}
 if [[ ! -f "$BUILD_DIR/CMakeCache.txt" ]]; then
   cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
