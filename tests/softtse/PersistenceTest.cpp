@@ -95,6 +95,28 @@ TEST_F(Persistence, AnotherProcessContinuesTheCounters)
     EXPECT_EQ(signatures + 2, signatureCounter());
 }
 
+TEST_F(Persistence, ProcessesSharingAnOpenDeviceSeeEachOthersCounters)
+{
+    const Signed first = start("K1");
+    ASSERT_EQ(ExecutionOk, first.rc);
+    const std::string path = device.str();
+    const pid_t pid = fork(); // this session stays open meanwhile
+    if (pid == 0) {
+        if (se_openDirect(path.c_str(), 5000) != ExecutionOk)
+            _exit(1);
+        const Signed s = start("K1");
+        _exit(s.rc == ExecutionOk && s.transactionNumber == first.transactionNumber + 1 ? 0 : 2);
+    }
+    int status = -1;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(0, WEXITSTATUS(status));
+    const Signed next = start("K1");
+    ASSERT_EQ(ExecutionOk, next.rc);
+    EXPECT_EQ(first.transactionNumber + 2, next.transactionNumber);
+    EXPECT_EQ(first.signatureCounter + 2, next.signatureCounter);
+}
+
 TEST_F(Persistence, KilledProcessNeverHandsOutACounterTwice)
 {
     const std::string path = device.str();
