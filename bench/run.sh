@@ -80,5 +80,6 @@ echo "== service, BON jobs (burst $burst, single $single), idle ${idle} s"
 kill -TERM "$pid"
 wait "$pid" || true
 pid=
-tail -n 1 "$prog/Vok_TSE.LOG" | grep -q '|Vok_TSE beendet' && echo "service ended cleanly" ||
+# The end line "|Vok_TSE beendet" goes to the log file with its time stamp only.
+tail -n 1 "$prog/Vok_TSE.LOG" | grep -q '  Vok_TSE beendet.$' && echo "service ended cleanly" ||
   echo "service did not log its end" >&2
