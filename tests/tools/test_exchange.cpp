@@ -201,7 +201,8 @@ TEST_F(ClientExchange, ExitCodesAndKeep)
     EXPECT_EQ(r.exitCode, ExitRefused);
     EXPECT_EQ(service.jobs().size(), before + 1);
 
-    r = RunClient({"bon", "--kasid", "K1"});
+    // A refused call sends nothing, not even the status job of --qr.
+    r = RunClient({"bon", "--qr", "--kasid", "K1", "--sigtext", QByteArray(101, 'x').constData()});
     EXPECT_EQ(r.exitCode, ExitUsage);
     EXPECT_EQ(service.jobs().size(), before + 1);
 }

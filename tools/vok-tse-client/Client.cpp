@@ -48,6 +48,9 @@ RunResult Run(const Options& o)
     files.dir = QDir::cleanPath(QDir::current().absoluteFilePath(o.dir));
     files.name = o.name.isEmpty() ? DefaultJobName() : o.name;
 
+    // A job the service cannot take is refused before anything is sent.
+    if (const JobResult job = MakeJob(o, o.command); !job.ok()) return {ExitUsage, {}, job.error};
+
     QByteArray qr;
     if (o.qr) {
         // The QR text needs the TSE's public key and algorithm.
