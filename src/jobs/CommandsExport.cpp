@@ -85,7 +85,7 @@ void Cmd_Export_von_TSE(TMainForm& form, TJobContext& ctx)
     bool exported = false;
     int32_t answerRes = TseRes;
     if (!r.valid) {
-        // Nothing the client did not ask for is exported.
+        // A range that cannot be read is not guessed at: nothing is exported.
         form.Log(Txt(ctx.KasID) + "  Export TSE-Daten nicht möglich, keine Transaktionsnummer:" + r.invalid);
         FName.clear();
         answerRes = ErrorParameterMismatch;
