@@ -39,13 +39,24 @@ std::vector<std::string> splitWords(const std::string &s)
     return words;
 }
 
+namespace {
+
+// Decimal, or hexadecimal after "0x"; a leading zero does not mean octal.
+int baseOf(const std::string &s)
+{
+    const size_t digits = (!s.empty() && (s[0] == '-' || s[0] == '+')) ? 1 : 0;
+    return s.size() > digits + 1 && s[digits] == '0' && (s[digits + 1] == 'x' || s[digits + 1] == 'X') ? 16 : 10;
+}
+
+} // namespace
+
 bool parseNumber(const std::string &s, int64_t &value)
 {
     if (s.empty())
         return false;
     errno = 0;
     char *end = nullptr;
-    const long long v = std::strtoll(s.c_str(), &end, 0);
+    const long long v = std::strtoll(s.c_str(), &end, baseOf(s));
     if (errno != 0 || end == s.c_str() || *end != '\0')
         return false;
     value = v;
@@ -58,7 +69,7 @@ bool parseUnsigned(const std::string &s, uint64_t &value)
         return false;
     errno = 0;
     char *end = nullptr;
-    const unsigned long long v = std::strtoull(s.c_str(), &end, 0);
+    const unsigned long long v = std::strtoull(s.c_str(), &end, baseOf(s));
     if (errno != 0 || end == s.c_str() || *end != '\0')
         return false;
     value = v;

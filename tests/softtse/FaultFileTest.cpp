@@ -38,12 +38,15 @@ TEST_F(FaultFile, ValueDirectiveReplacesTheReportedNumber)
 {
     initialiseDevice(device);
     device.setFaults("se_getLifeCycleState value 5\nnonsense line\nse_getTotalLogMemory value 0x100\n"
-                     "se_getSignatureCounter value 77\n");
+                     "se_getSignatureCounter value 77\nse_getMaxNumberOfClients value 010\n");
     EXPECT_EQ(5, lifeCycle());
     uint64_t memory = 0;
     ASSERT_EQ(ExecutionOk, se_getTotalLogMemory(&memory));
     EXPECT_EQ(256u, memory);
     EXPECT_EQ(77u, signatureCounter());
+    uint32_t clients = 0;
+    ASSERT_EQ(ExecutionOk, se_getMaxNumberOfClients(&clients));
+    EXPECT_EQ(10u, clients); // decimal, not octal
     uint32_t interval = 0;
     ASSERT_EQ(ExecutionOk, se_getTimeSyncInterval(&interval));
     EXPECT_EQ(1800u, interval);
