@@ -6,6 +6,8 @@
 #include "platform/Files.h"
 #include "tse/TseLib.h"
 
+#include <QPointer>
+
 #include <cerrno>
 #include <limits>
 #include <stdexcept>
@@ -65,6 +67,7 @@ void TMainForm::LoadConfig()
     TSE_Pfad.clear();
     LastSavedTANr = 0;
     const QString path = IniPath(AktVerz);
+    const QPointer<TMainForm> self(this);
 
     plat::File ini;
     if (ini.OpenRead(path) == ENOENT) {
@@ -77,6 +80,7 @@ void TMainForm::LoadConfig()
             if (TSE_Pfad.isEmpty()) {
                 const QString answer = plat::InputQuery(QStringLiteral("Manuelle Eingabe des TSE-Pfads"),
                                                         QStringLiteral("Pfad der TSE:"), QStringLiteral("K:\\"));
+                if (!self) return;
                 TSE_Pfad = answer.isNull() ? QStringLiteral("K:\\") : answer;
             }
             if (const int err = WriteIni(created, TSE_Pfad, LastSavedTANr)) RaiseIoError(err);
@@ -108,6 +112,7 @@ void TMainForm::LoadConfig()
     for (int attempt = 1; !present && attempt <= kDriveWaits; ++attempt) {
         Log(QStringLiteral("|TSE-Pfad noch nicht verfügbar (%1)").arg(attempt));
         Delay(kDriveWaitMs);
+        if (!self) return;  // a close granted during the pause destroyed the window
         present = plat::FileExists(marker);
     }
     if (!present) Log(QStringLiteral("TSE-Pfad (USB-Stick) ist nicht verfügbar"));
