@@ -146,7 +146,7 @@ void Bearbeite_Job(TMainForm& form, TJobContext& ctx)
 
     const QString base = form.DatenVerz + "\\" + ctx.AktKas;
     if (TseLogFiles) {
-        if (int err = SaveFile(form, ctx, base, ctx.JobDatei.right(3))) {
+        if (int err = SaveFile(form, ctx, base, QStringLiteral("TSE"), ctx.JobDatei.right(3))) {
             LogJobError(form, ctx, "Kopie nicht möglich, Err=" + QString::number(err));
             return;
         }

@@ -33,7 +33,10 @@ void WriteSigLine(TJobContext& ctx, const std::string& line);
 // Brings the answer onto the disk and closes it; sets ctx.IORes.
 void Close_SigFile(TMainForm& form, TJobContext& ctx);
 // The "/F" copy of FNameOhneExt + "." + Ext. Returns 0 or the error number.
-int32_t SaveFile(TMainForm& form, TJobContext& ctx, const QString& FNameOhneExt, const QString& Ext);
+// SrcExt, when given, is the extension as the source file really spells it
+// (the scan ignores letter case); the copy's name always carries Ext.
+int32_t SaveFile(TMainForm& form, TJobContext& ctx, const QString& FNameOhneExt, const QString& Ext,
+                 const QString& SrcExt = {});
 
 // ---- Command handlers (Commands*.cpp) ------------------------------------
 void Cmd_Bon_an_TSE(TMainForm& form, TJobContext& ctx);

@@ -65,10 +65,11 @@ void Close_SigFile(TMainForm& form, TJobContext& ctx)
                             : name + " CloseFile erfolgt (FTime unbekannt)");
 }
 
-int32_t SaveFile(TMainForm& form, TJobContext& ctx, const QString& FNameOhneExt, const QString& Ext)
+int32_t SaveFile(TMainForm& form, TJobContext& ctx, const QString& FNameOhneExt, const QString& Ext,
+                 const QString& SrcExt)
 {
     (void)form;
-    const QString source = FNameOhneExt + "." + Ext;
+    const QString source = FNameOhneExt + "." + (SrcExt.isEmpty() ? Ext : SrcExt);
     ctx.FDatOk = plat::FileModTime(source, ctx.DT) == 0;
     if (!ctx.FDatOk) return ENOENT;
     const QString copy = FNameOhneExt + plat::FormatDateTime("_hh-nn-ss-zzz_", ctx.DT) + Ext + ".txt";

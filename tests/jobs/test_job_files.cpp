@@ -158,6 +158,11 @@ TEST_F(JobFiles, ScanOrderPassBoundaryCopiesAndClose)
     const QRegularExpression stamp("^A_\\d\\d-\\d\\d-\\d\\d-\\d\\d\\d_(SIG|TSE)\\.txt$");
     for (const QString& c : copies) EXPECT_TRUE(stamp.match(c).hasMatch()) << c.toStdString();
     EXPECT_EQ(ReadFile(JobDir() + "/" + copies.filter("_SIG").value(0)), ReadFile(SigPath("A")));
+    // A job file named in lower case is copied under the same name form.
+    WriteFile(JobDir() + "/L.part", Bon("K1", "5", "e"));
+    ASSERT_TRUE(QFile::rename(JobDir() + "/L.part", JobDir() + "/L.tse"));
+    ASSERT_TRUE(RunUntil([&] { return Answered("L") && !QFile::exists(JobDir() + "/L.tse"); }));
+    EXPECT_EQ(QDir(JobDir()).entryList({"L_*.txt"}).filter(QRegularExpression("^L_[-0-9]{12}_TSE\\.txt$")).size(), 1);
 
     // While a close is under way, passes take no job.
     form->ProgEnde = true;
