@@ -63,7 +63,8 @@ int RenameFile(const QString& from, const QString& to);
 int FileModTime(const QString& path, TDateTime& time);
 
 // Entry names (not paths) in dir matching pattern ("*" and "?"), letter case
-// ignored, every kind of entry, in the order the directory lists them.
+// ignored, every kind of entry, in the order the directory lists them. A read
+// error part-way returns its errno with the names gathered until then.
 int FindFiles(const QString& dir, const QString& pattern, QStringList& names);
 
 // Whole-file helpers for byte data.

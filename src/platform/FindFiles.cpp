@@ -57,11 +57,8 @@ int FindFiles(const QString& dir, const QString& pattern, QStringList& names)
         errno = 0;
         const dirent* e = ::readdir(d.get());
         if (!e) {
-            if (errno != 0) {
-                names.clear();
-                return errno;
-            }
-            return 0;
+            // A scan that breaks off keeps what it found before.
+            return errno;
         }
         if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0)
             continue;
