@@ -279,63 +279,33 @@ TEST_F(WindowTest, CloseWaitsForTheExportWorker)
 
 // ---- Screenshot ------------------------------------------------------------------
 
-// Renders the window as an operator sees it after a start into the file
-// named by VOK_TSE_SCREENSHOT (docs/window.png). Run on demand:
-//   VOK_TSE_SCREENSHOT=docs/window.png QT_QPA_PLATFORM=offscreen shell_test_window
+// Renders the window as an operator sees it into the file named by
+// VOK_TSE_SCREENSHOT (docs/window.png): a new software TSE started for real,
+// then a few receipts signed. Run on demand:
+//   VOK_TSE_SCREENSHOT=$PWD/docs/window.png QT_QPA_PLATFORM=offscreen shell_test_window
 //     --gtest_also_run_disabled_tests --gtest_filter='*Screenshot*'
 TEST_F(WindowTest, DISABLED_Screenshot)
 {
     const QString target = qEnvironmentVariable("VOK_TSE_SCREENSHOT");
     ASSERT_FALSE(target.isEmpty());
-    Create();
-    form->show();
-    form->paCopyright->hide();
-    form->liTSE->addItems({
-        "Verzeichnisse",
-        "  Daten:  C:\\Kasse\\TSE",
-        "  Export: C:\\Kasse\\TSE_EXPO",
-        "  TSE:    E:\\",
-        "Versionen",
-        "  Voktar: V2.1",
-        "  TSE:    2.1.0",
-        "Seriennummer der TSE",
-        "  3A-91-0C-5E-27-B4-D8-16-7F-02-E9-63-AC-55-1B-90",
-        "  C4-08-7D-E2-31-6A-9F-B7-40-DD-12-85-6E-F3-29-0B",
-        "Zeitmanagement",
-        "  Sync.Interval:      1800 sec.",
-        "  Zeitformat:         unixTime",
-        "Signatur",
-        "  gültig bis:         2031-05-31",
-        "  Algorithmus:        ecdsa-plain-SHA384",
-        "  Zertifikate ID:     BSI-K-TR-0000-2024",
-        "Unique ID",
-        "  5F-22-A0-71-3C-D9-84-0E-B6-19-47-F2-6D-C3-08-9A",
-        "Public Key",
-        "  04-6B-17-D1-F2-E1-2C-42-47-F8-BC-E6-E5-63-A4-40",
-        "  F2-77-03-7D-81-2D-EB-33-A0-F4-A1-39-45-D8-98-C2",
-        "  96-4F-E3-42-E2-FE-1A-7F-9B-8E-E7-EB-4A-7C-0F-9E",
-        "  16-2B-CE-33-57-6B-31-5E-CE-CB-B6-40-68-37-BF-51",
-        "  F5",
-    });
-    form->liKas->addItems({"KASSE01", "KASSE02", "THEKE"});
-    form->lbTANr->setText("1284");
-    form->lbSigNr->setText("2571");
-    const QString day = "09.12.26 ";
-    form->liTA->addItems({
-        day + "07:58  Vok_TSE gestartet auf KASSE-PC, C:\\Kasse",
-        day + "08:02  KASSE01  TA=1279  Bon=40211",
-        day + "08:05  KASSE02  TA=1280  Bon=17730",
-        day + "08:11  THEKE  TA=1281  Tagesabschluss",
-        day + "08:14  KASSE01  TA=1282  Bon=40212",
-        day + "08:20  KASSE01  Export TSE-Daten EXP_1-1282.TAR",
-        day + "08:23  KASSE02  TA=1283  Bon=17731",
-        day + "08:25  KASSE02  Abfrage TSE-Status",
-        day + "08:27  KASSE01  TA=1284  Bon=40213",
-    });
-    form->liErr->addItem("Kaum freie Kassen mehr, 7 frei");
-    form->Btn_TAFree->setEnabled(false);
+    PlugTse();
+    WriteIni();
+    ASSERT_TRUE(StartAndWaitRunning());
+    const QList<QPair<QByteArray, QByteArray>> jobs = {
+        {"KASSE01", "CMD=BON\r\nKASID=KASSE01\r\nBONID=40211\r\nSIGTEXT=Beleg^12.50_0.00_0.00_0.00_0.00^12.50:Bar\r\n*EOF*\r\n"},
+        {"KASSE02", "CMD=BON\r\nKASID=KASSE02\r\nBONID=17730\r\nSIGTEXT=Beleg^4.20_0.00_0.00_0.00_0.00^4.20:Bar\r\n*EOF*\r\n"},
+        {"THEKE", "CMD=TEXT\r\nKASID=THEKE\r\nSIGTEXT=Tagesabschluss\r\n*EOF*\r\n"},
+        {"KASSE01", "CMD=STATUS\r\nKASID=KASSE01\r\n*EOF*\r\n"},
+    };
+    for (const auto& [name, text] : jobs) {
+        const QString job = JobDir() + "/" + QString::fromLatin1(name);
+        testenv::WriteFile(job + ".tmp", text);
+        ASSERT_TRUE(QFile::rename(job + ".tmp", job + ".TSE"));
+        ASSERT_TRUE(testenv::RunUntil([&] { return !QFile::exists(job + ".TSE"); }));
+    }
+    form->showNormal();
     form->liTSE->setCurrentRow(-1);
     form->Btn_EXP->setFocus();
-    testenv::RunFor(50);
+    testenv::RunFor(100);
     ASSERT_TRUE(form->grab().save(target));
 }
