@@ -67,8 +67,9 @@ std::string Get_ASN1_Data(const std::string& OktStr)
         // A SEQUENCE is entered, not taken: nested sequences flatten.
         if (tag == "30")
             continue;
+        // 2 * length characters, fewer only when the text ends first.
         const size_t left = end - i;
-        const size_t take = length >= left / 2 ? left : static_cast<size_t>(2 * length);
+        const size_t take = length > left / 2 ? left : static_cast<size_t>(2 * length);
         if (take > 0) {
             if (!out.empty())
                 out.push_back('|');

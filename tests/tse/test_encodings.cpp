@@ -206,6 +206,7 @@ TEST(Asn1, LongLengthFormsTakeTheirWholeValue)
 TEST(Asn1, TruncatedInputStopsAtTheEndOfTheText)
 {
     EXPECT_EQ(Get_ASN1_Data("300A040801020304"), "01020304");  // value cut short
+    EXPECT_EQ(Get_ASN1_Data("3000" "0402" "01020"), "0102");    // a value ends after its length
     EXPECT_EQ(Get_ASN1_Data("300A0401AA04"), "AA");             // ends after a tag
     EXPECT_EQ(Get_ASN1_Data("300A0401AA0482"), "AA");           // ends inside a long length
     EXPECT_EQ(Get_ASN1_Data("300A0401AA048201"), "AA");
