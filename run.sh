@@ -44,12 +44,9 @@ args=("$@")
 if $headless; then
   echo "No display found: the window runs offscreen (QT_QPA_PLATFORM=offscreen)."
   echo "Follow the service in its log; stop it with Ctrl-C."
-  # Nobody can answer a dialog offscreen. A program that knows the switch
-  # --unattended answers them itself; without it the demo keeps clear of
-  # every dialog (the path is configured, the TSE is present).
-  if grep -qaF -- '--unattended' "$program"; then
-    args+=(--unattended)
-  fi
+  # Nobody can answer a dialog offscreen: every dialog takes its default
+  # answer and is written to the log.
+  args+=(--unattended)
 fi
 
 echo "Program directory: $demo"

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+class QFileSystemWatcher;
 class QFrame;
 class QLabel;
 class QListWidget;
@@ -90,6 +91,9 @@ public:
     QFrame* paWAIT = nullptr;
     QTimer* Timer1 = nullptr;
     QTimer* BlinkTimer = nullptr;
+    // Instant hand-off: a change in the job directory starts a job pass at
+    // once where a tick of Timer1 could start one; the poll stays the fallback.
+    QFileSystemWatcher* JobWatcher = nullptr;
 
     // ---- Application shell ------------------------------------------------
     void FormCreate();
@@ -163,6 +167,9 @@ private:
     int SaveMsg(const QString& line);   // with the log file open or not; 0 or a write's error
     void LogOnWindowThread(const QString& Msg);
     void BuildControls();
+    void WatchJobDirectory();
+
+    bool handOffQueued_ = false;        // a pass from a directory notice is on its way
 
     bool logFileOpen_ = false;
     plat::File* logFile_ = nullptr;     // the log file while Log writes it

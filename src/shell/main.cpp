@@ -1,5 +1,6 @@
 // Program entry: the toolkit, the one window and the ways the platform ends
 // the session.
+#include "platform/Dialogs.h"
 #include "shell/MainForm.h"
 
 #include <QApplication>
@@ -8,6 +9,8 @@
 #include <QSocketNotifier>
 
 #include <csignal>
+#include <cstdio>
+#include <memory>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -56,6 +59,23 @@ int main(int argc, char** argv)
     // Command-line switches of the program itself (beyond those that
     // FormCreate reads from Param) are taken out of args here.
 
+    // --unattended: nobody is there to answer a dialog (a service, no
+    // display). Every dialog takes its default button and goes to the log
+    // with its text and that answer. Installed before the window exists, as
+    // its creation may already report an error.
+    std::unique_ptr<plat::UnattendedResponder> unattended;
+    if (args.removeAll(QStringLiteral("--unattended")) > 0) {
+        unattended = std::make_unique<plat::UnattendedResponder>([](const QString& text) {
+            QString line = text;
+            line.replace(QStringLiteral("\r\n"), QStringLiteral(" ")).replace(QLatin1Char('\n'), QLatin1Char(' '));
+            if (MainForm)
+                MainForm->Log(QLatin1Char('|') + line);
+            else
+                std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+        });
+        plat::SetDialogResponder(unattended.get());
+    }
+
     QPointer<TMainForm> form = new TMainForm(args);
     // Shortens every pause (the splash, file retries) for automated runs.
     if (const QByteArray factor = qgetenv("VOK_TSE_DELAY_FACTOR"); !factor.isEmpty()) {
@@ -75,5 +95,6 @@ int main(int argc, char** argv)
     form->show();
     const int rc = app.exec();
     delete form.data();  // FormDestroy, unless the close has already destroyed it
+    plat::SetDialogResponder(nullptr);
     return rc;
 }
