@@ -187,7 +187,7 @@ void TMainForm::Abarbeiten_TseJobs()
 
     TJobContext ctx;
     ScanForTA(*this, ctx);
-    while (!ctx.JobDateien.isEmpty() && !ProgEnde) {
+    while (!ctx.JobDateien.isEmpty() && !ProgEnde && !SessionEndPending) {
         TakeNextJob(*this, ctx);
         JobScope job(*this);
         try {

@@ -28,6 +28,7 @@
 #include <exception>
 
 TMainForm* MainForm = nullptr;
+std::atomic<bool> SessionEndPending{false};
 
 namespace {
 

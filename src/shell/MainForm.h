@@ -183,6 +183,11 @@ private:
 // The one instance, through which the export worker reaches the window.
 extern TMainForm* MainForm;
 
+// Set by the signal handler when the platform ends the session. The window
+// sees the request only once the running job pass returns; the pass reads
+// this flag to stop after the job in hand instead of answering its whole scan.
+extern std::atomic<bool> SessionEndPending;
+
 // The TSE users and their secrets: fixed in the program, the same for every
 // TSE. Set when a new TSE is initialised; the Admin PIN opens every login.
 inline constexpr const char* TseAdminUser = "Admin";

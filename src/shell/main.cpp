@@ -22,8 +22,11 @@ namespace {
 // the same kind ends the program at once, should the orderly end hang.
 int termPipe[2] = {-1, -1};
 
+static_assert(std::atomic<bool>::is_always_lock_free);
+
 void OnTerm(int)
 {
+    SessionEndPending.store(true);  // lock-free, so safe in a signal handler
     const char byte = 1;
     [[maybe_unused]] const ssize_t n = ::write(termPipe[1], &byte, 1);
 }

@@ -171,6 +171,15 @@ TEST_F(JobFiles, ScanOrderPassBoundaryCopiesAndClose)
     EXPECT_TRUE(QFile::exists(JobPath("D")));
     form->ProgEnde = false;
     EXPECT_TRUE(RunUntil([&] { return Answered("D"); }));
+
+    // Nor once the platform has announced the end of the session, before the
+    // window has seen that request.
+    SessionEndPending = true;
+    PutJob("E", Bon("K1", "5", "e"));
+    Passes();
+    EXPECT_TRUE(QFile::exists(JobPath("E")));
+    SessionEndPending = false;
+    EXPECT_TRUE(RunUntil([&] { return Answered("E"); }));
 }
 
 TEST_F(JobFiles, IdleScanWritesNothing)
