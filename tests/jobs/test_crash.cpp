@@ -16,7 +16,7 @@
 namespace {
 
 constexpr int kRounds = 5;
-constexpr int kJobsPerRound = 12;
+constexpr int kJobsPerRound = 20;
 
 QList<QByteArray> Lines(const QString& path)
 {
@@ -101,13 +101,10 @@ TEST_F(CrashTest, KilledDuringABurstLosesAndRepeatsNothing)
         const int before = AnsweredCount();
         PutJob(QString("R%1_0").arg(round), 0);
         ASSERT_TRUE(WaitFor([&] { return AnsweredCount() > before; }, 30000)) << "round " << round;
-        // The rest of the burst, killed after a random one of its jobs.
-        const int killAfter = 1 + int(rng.bounded(kJobsPerRound - 1));
-        for (int i = 1; i <= killAfter; ++i) {
-            PutJob(QString("R%1_%2").arg(round).arg(i), i);
-            QThread::msleep(rng.bounded(15));
-        }
-        QThread::msleep(rng.bounded(30));
+        // The rest of the burst at once (the service takes a job the moment
+        // it appears), killed at a random moment while it is being answered.
+        for (int i = 1; i < kJobsPerRound; ++i) PutJob(QString("R%1_%2").arg(round).arg(i), i);
+        QThread::msleep(rng.bounded(40));
         service.kill();
         ASSERT_TRUE(service.waitForFinished(10000));
         killsWithJobsWaiting += QDir(jobs).entryList({"*.TSE"}).isEmpty() ? 0 : 1;
