@@ -52,12 +52,23 @@ File::~File()
         ::close(fd_);
 }
 
+int File::CloseIfOpen()
+{
+    return fd_ >= 0 ? Close() : 0;
+}
+
+void File::Adopt(int fd)
+{
+    fd_ = fd;
+    buf_.clear();
+    pos_ = 0;
+    eof_ = false;
+}
+
 int File::OpenRead(const QString& path)
 {
-    if (fd_ >= 0) {
-        if (int err = Close())
-            return err;
-    }
+    if (int err = CloseIfOpen())
+        return err;
     const int fd = RetryingOpen(Native(path), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return errno;
@@ -71,19 +82,14 @@ int File::OpenRead(const QString& path)
     }
     if (int err = LockOrClose(fd, LOCK_SH))
         return err;
-    fd_ = fd;
-    buf_.clear();
-    pos_ = 0;
-    eof_ = false;
+    Adopt(fd);
     return 0;
 }
 
 int File::Create(const QString& path)
 {
-    if (fd_ >= 0) {
-        if (int err = Close())
-            return err;
-    }
+    if (int err = CloseIfOpen())
+        return err;
     const QByteArray name = Native(path);
     // No O_TRUNC here: a reader that holds the file must never see it
     // emptied, so the truncation waits until the exclusive lock is ours.
@@ -108,28 +114,20 @@ int File::Create(const QString& path)
         ::close(fd);
         return err;
     }
-    fd_ = fd;
-    buf_.clear();
-    pos_ = 0;
-    eof_ = false;
+    Adopt(fd);
     return 0;
 }
 
 int File::OpenAppend(const QString& path)
 {
-    if (fd_ >= 0) {
-        if (int err = Close())
-            return err;
-    }
+    if (int err = CloseIfOpen())
+        return err;
     const int fd = RetryingOpen(Native(path), O_WRONLY | O_APPEND | O_CLOEXEC);
     if (fd < 0)
         return errno;
     if (int err = LockOrClose(fd, LOCK_EX))
         return err;
-    fd_ = fd;
-    buf_.clear();
-    pos_ = 0;
-    eof_ = false;
+    Adopt(fd);
     return 0;
 }
 

@@ -47,6 +47,9 @@ public:
     int Close();                             // result of the close
 
 private:
+    int CloseIfOpen();   // before an open: a file still open is closed first
+    void Adopt(int fd);  // the newly opened descriptor, with an empty read buffer
+
     int fd_ = -1;
     std::string buf_;
     size_t pos_ = 0;
