@@ -58,6 +58,34 @@ void fillResult(Result *result, ResultBuffers &buffers, const Bytes &serial, con
     buffers.signature = nullptr;
 }
 
+// What start and finish check alike before they change the state: the
+// arguments, the session, the TSE's readiness to sign and the client's mapping.
+template <class Result>
+se_result_t beginTransaction(Call &call, const char *clientId, uint32_t clientIdLength, const uint8_t *processData,
+                             uint32_t processDataLength, const char *processType, uint32_t processTypeLength,
+                             const uint8_t *additionalData, uint32_t additionalDataLength, Result *result,
+                             TransactionLogData &log, DeviceState &next)
+{
+    if (result == nullptr || clientId == nullptr || clientIdLength == 0 ||
+        !argumentsPresent(processData, processDataLength, processType, processTypeLength, additionalData,
+                          additionalDataLength))
+        return ErrorMissingParameter;
+    std::memset(result, 0, sizeof *result);
+    se_result_t rc = call.enter();
+    if (rc != ExecutionOk)
+        return rc;
+    Device &d = call.device();
+    if ((rc = checkSigning(d)) != ExecutionOk)
+        return rc;
+    log.clientId = bytesOf(clientId, clientIdLength);
+    next = d.state();
+    if (!isMapped(next, log.clientId))
+        return ErrorNoERS;
+    log.processData = bytesOf(processData, processDataLength);
+    log.processType = bytesOf(processType, processTypeLength);
+    return ExecutionOk;
+}
+
 } // namespace
 
 extern "C" {
@@ -100,23 +128,14 @@ se_result_t se_startTransaction(const char *clientId, uint32_t clientIdLength, c
     Call call("se_startTransaction");
     if (call.failing())
         return call.fault().code;
-    if (result == nullptr || clientId == nullptr || clientIdLength == 0 ||
-        !argumentsPresent(processData, processDataLength, processType, processTypeLength, additionalData,
-                          additionalDataLength))
-        return ErrorMissingParameter;
-    std::memset(result, 0, sizeof *result);
-    se_result_t rc = call.enter();
+    TransactionLogData log;
+    log.start = true;
+    DeviceState next;
+    se_result_t rc = beginTransaction(call, clientId, clientIdLength, processData, processDataLength, processType,
+                                      processTypeLength, additionalData, additionalDataLength, result, log, next);
     if (rc != ExecutionOk)
         return rc;
     Device &d = call.device();
-    if ((rc = checkSigning(d)) != ExecutionOk)
-        return rc;
-    TransactionLogData log;
-    log.start = true;
-    log.clientId = bytesOf(clientId, clientIdLength);
-    DeviceState next = d.state();
-    if (!isMapped(next, log.clientId))
-        return ErrorNoERS;
     if (next.openTransactions.size() >= next.maxTransactions)
         return ErrorTooManyRecords;
     if (next.transactionCounter == SE_MAX_UINT32 - 1)
@@ -124,8 +143,6 @@ se_result_t se_startTransaction(const char *clientId, uint32_t clientIdLength, c
     ResultBuffers buffers;
     if (!buffers.allocate(d.serial()))
         return ErrorAllocationfailed;
-    log.processData = bytesOf(processData, processDataLength);
-    log.processType = bytesOf(processType, processTypeLength);
     next.transactionCounter += 1;
     log.transactionNumber = next.transactionCounter;
     next.openTransactions.push_back(log.transactionNumber);
@@ -145,23 +162,14 @@ se_result_t se_finishTransaction(const char *clientId, uint32_t clientIdLength, 
     Call call("se_finishTransaction");
     if (call.failing())
         return call.fault().code;
-    if (result == nullptr || clientId == nullptr || clientIdLength == 0 ||
-        !argumentsPresent(processData, processDataLength, processType, processTypeLength, additionalData,
-                          additionalDataLength))
-        return ErrorMissingParameter;
-    std::memset(result, 0, sizeof *result);
-    se_result_t rc = call.enter();
+    TransactionLogData log;
+    log.start = false;
+    DeviceState next;
+    se_result_t rc = beginTransaction(call, clientId, clientIdLength, processData, processDataLength, processType,
+                                      processTypeLength, additionalData, additionalDataLength, result, log, next);
     if (rc != ExecutionOk)
         return rc;
     Device &d = call.device();
-    if ((rc = checkSigning(d)) != ExecutionOk)
-        return rc;
-    TransactionLogData log;
-    log.start = false;
-    log.clientId = bytesOf(clientId, clientIdLength);
-    DeviceState next = d.state();
-    if (!isMapped(next, log.clientId))
-        return ErrorNoERS;
     auto open = std::find(next.openTransactions.begin(), next.openTransactions.end(), transactionNumber);
     if (open == next.openTransactions.end())
         return ErrorTransactionNumberNotFound;
@@ -169,8 +177,6 @@ se_result_t se_finishTransaction(const char *clientId, uint32_t clientIdLength, 
     if (!buffers.allocate(d.serial()))
         return ErrorAllocationfailed;
     next.openTransactions.erase(open);
-    log.processData = bytesOf(processData, processDataLength);
-    log.processType = bytesOf(processType, processTypeLength);
     log.transactionNumber = transactionNumber;
     SignedLog signedLog;
     if ((rc = d.commitTransactionLog(next, log, signedLog)) != ExecutionOk)
