@@ -201,7 +201,7 @@ se_result_t se_updateTime(uint64_t newDateTime)
     if (rc != ExecutionOk)
         return rc;
     Device &d = call.device();
-    if ((rc = checkAdministrable(d.state())) != ExecutionOk || (rc = checkRole(d, true)) != ExecutionOk)
+    if ((rc = checkAdministration(d, true)) != ExecutionOk)
         return rc;
     if (newDateTime > static_cast<uint64_t>(INT64_MAX / 2))
         return ErrorUpdateTimeFailed;
@@ -226,7 +226,7 @@ se_result_t se_activateTSE(void)
     if (rc != ExecutionOk)
         return rc;
     Device &d = call.device();
-    if ((rc = checkAdministrable(d.state())) != ExecutionOk || (rc = checkRole(d, false)) != ExecutionOk)
+    if ((rc = checkAdministration(d, false)) != ExecutionOk)
         return rc;
     if (d.state().lifeCycle != Deactivated)
         return ErrorSeApiNotDeactivated;
@@ -244,7 +244,7 @@ se_result_t se_deactivateTSE(void)
     if (rc != ExecutionOk)
         return rc;
     Device &d = call.device();
-    if ((rc = checkAdministrable(d.state())) != ExecutionOk || (rc = checkRole(d, false)) != ExecutionOk)
+    if ((rc = checkAdministration(d, false)) != ExecutionOk)
         return rc;
     if (d.state().lifeCycle == Deactivated)
         return ErrorSeApiDeactivated;

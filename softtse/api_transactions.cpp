@@ -102,7 +102,7 @@ se_result_t se_mapERStoKey(const char *clientId, uint32_t clientIdLength, const 
     if (rc != ExecutionOk)
         return rc;
     Device &d = call.device();
-    if ((rc = checkAdministrable(d.state())) != ExecutionOk || (rc = checkRole(d, false)) != ExecutionOk ||
+    if ((rc = checkAdministration(d, false)) != ExecutionOk ||
         (rc = checkSerial(d, serialNumber, serialNumberLength)) != ExecutionOk)
         return rc;
     if (clientIdLength > kMaxClientIdLength)

@@ -65,6 +65,12 @@ se_result_t checkAdministrable(const DeviceState &s)
     return checkInitialised(s);
 }
 
+se_result_t checkAdministration(const Device &device, bool timeAdminAllowed)
+{
+    const se_result_t rc = checkAdministrable(device.state());
+    return rc != ExecutionOk ? rc : checkRole(device, timeAdminAllowed);
+}
+
 se_result_t checkRole(const Device &device, bool timeAdminAllowed)
 {
     if (device.adminLoggedIn)

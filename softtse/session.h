@@ -52,6 +52,8 @@ se_result_t checkSerial(const Device &device, const uint8_t *serial, uint32_t le
 se_result_t checkInitialised(const DeviceState &s);
 se_result_t checkAdministrable(const DeviceState &s); // initialised and not disabled
 se_result_t checkRole(const Device &device, bool timeAdminAllowed);
+// An administrative step: an initialised, usable TSE and a user in the role.
+se_result_t checkAdministration(const Device &device, bool timeAdminAllowed);
 se_result_t checkSigning(const Device &device);       // transactions may run
 
 // A malloc'ed copy for the caller, released with se_free. Never null on
