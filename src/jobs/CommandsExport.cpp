@@ -104,8 +104,9 @@ void Cmd_Export_von_TSE(TMainForm& form, TJobContext& ctx)
         answerRes = TseRes;
     }
 
+    // Written also when the file could not be created: the answer is kept
+    // and written again on later passes.
     Rewrite_SigFile(form, ctx);
-    if (ctx.IORes != 0) return;
     WriteSigLine(ctx, answerRes == 0 ? std::string("CMD=EXPORT OK") : "CMD=EXPORT ERR " + ErgStrOf(answerRes));
     WriteSigLine(ctx, "KASID=" + ctx.KasID);
     WriteSigLine(ctx, "VONTA=" + std::to_string(r.VonTANr));

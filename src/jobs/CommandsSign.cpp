@@ -90,8 +90,9 @@ void SignJob(TMainForm& form, TJobContext& ctx, SignKind kind)
         form.lbSigNr->setText(QString::number(TransRes.signatureCounter));
     }
 
+    // Written also when the file could not be created: the answer is kept
+    // and written again on later passes.
     Rewrite_SigFile(form, ctx);
-    if (ctx.IORes != 0) return;
     WriteAnswer(ctx, kind, finishRes, StartTime, TransRes);
     Close_SigFile(form, ctx);
 }

@@ -50,8 +50,9 @@ void Cmd_Status_der_TSE(TMainForm& form, TJobContext& ctx)
 
     form.Log(Txt(ctx.KasID) + "  Abfrage TSE-Status");
 
+    // Written also when the file could not be created: the answer is kept
+    // and written again on later passes.
     Rewrite_SigFile(form, ctx);
-    if (ctx.IORes != 0) return;
     WriteSigLine(ctx, "CMD=STATUS OK");
     WriteSigLine(ctx, sn.empty() ? "TSE=OFFLINE ERR=" + ErgStrOf(snRes) : std::string("TSE=ONLINE"));
     WriteSigLine(ctx, "KASID=" + ctx.KasID);

@@ -6,20 +6,24 @@
 #include "platform/DateTime.h"
 #include "platform/Files.h"
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
-#include <QStringList>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct TJobContext {
     // Job files of the pass's scan not yet taken, as the directory listed
-    // them. The job name is the file name less its four-character extension;
-    // the file itself is always reached under its listed name, so a job
-    // written as "x.tse" is opened and deleted as such.
-    QStringList JobDateien;
-    QString JobDatei;  // listed file name of the job in hand
+    // them, byte for byte. The job name is the file name less its
+    // four-character extension; the file itself is always reached under its
+    // listed name, so a job written as "x.tse" is opened and deleted as such,
+    // and a name in another encoding is answered under its own bytes.
+    QList<QByteArray> JobDateien;
+    QByteArray JobDatei;    // listed file name of the job in hand
 
-    QString AktKas;         // job name of the job in hand
+    QByteArray AktKasRaw;   // job name of the job in hand, as its bytes
+    QString AktKas;         // the same as text, for log lines and the window
     std::string KasCmd;     // "CMD=", at most 10 bytes
     std::string KasID;      // "KASID=", at most 30
     std::string KasBonNr;   // "BONID=", at most 10
@@ -27,9 +31,17 @@ struct TJobContext {
     std::string ExpVonTA;   // "VONTA=", at most 30
     std::string ExpBisTA;   // "BISTA=", at most 30
     bool KasEOF = false;    // the line "*EOF*" was found
+    bool TooLarge = false;  // the job file is beyond what any job needs
+    plat::FileId JobId;     // the job file as it was read
 
     int32_t IORes = 0;      // last file operation on the job or signature file
-    int32_t SigWriteErr = 0;  // first failed write into the signature file
+
+    // The answer as the handler wrote it, kept whole even when the signature
+    // file could not be created or written: a job the TSE has carried out is
+    // never carried out again, only its answer is written again.
+    std::vector<std::string> Answer;
+    bool AnswerStarted = false;  // a handler has begun an answer
+    int32_t AnswerErr = 0;       // first failure creating, writing or closing it
     bool FDatOk = false;
     plat::TDateTime DT = 0.0;
     QString DatStr;         // DT as "hh:nn:ss:zzz", for trace lines
@@ -49,6 +61,10 @@ struct TJobContext {
         ExpVonTA.clear();
         ExpBisTA.clear();
         KasEOF = false;
-        SigWriteErr = 0;
+        TooLarge = false;
+        JobId = {};
+        Answer.clear();
+        AnswerStarted = false;
+        AnswerErr = 0;
     }
 };

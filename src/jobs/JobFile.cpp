@@ -1,6 +1,7 @@
 #include "jobs/Jobs.h"
 
 #include "platform/Ansi.h"
+#include "platform/DateTime.h"
 #include "shell/MainForm.h"
 #include "tse/TseLib.h"
 
@@ -43,40 +44,76 @@ void ApplyJobLine(TJobContext& ctx, const std::string& line)
     }
 }
 
-QString JobFilePath(const TMainForm& form, const TJobContext& ctx)
+std::vector<std::string> SplitLines(const std::string& text)
 {
-    return form.DatenVerz + "\\" + ctx.JobDatei;
-}
-
-QString SigFilePath(const TMainForm& form, const TJobContext& ctx)
-{
-    return form.DatenVerz + "\\" + ctx.AktKas + ".SIG";
-}
-
-int32_t ReadJobFile(TMainForm& form, TJobContext& ctx)
-{
-    const QString path = JobFilePath(form, ctx);
-    const QString name = ctx.AktKas + ".TSE";
-
-    // A directory under a job's name is no job file, however the platform
-    // lets it be opened.
-    ctx.IORes = plat::DirectoryExists(path) ? EISDIR : ctx.F.OpenRead(path);
-    if (ctx.IORes != 0) {
-        form.Log("°Fehler beim Reset " + name + "  Err=" + QString::number(ctx.IORes));
-        form.ZelnorsTestLog(name + " Fehler beim Reset, Err=" + QString::number(ctx.IORes));
-        return 0;
+    std::vector<std::string> lines;
+    size_t from = 0;
+    while (from < text.size()) {
+        size_t nl = text.find('\n', from);
+        const size_t next = nl == std::string::npos ? text.size() : nl + 1;
+        if (nl == std::string::npos) nl = text.size();
+        size_t end = nl;
+        if (end > from && nl < text.size() && text[end - 1] == '\r') --end;
+        lines.emplace_back(text, from, end - from);
+        from = next;
     }
+    return lines;
+}
+
+void ApplyJobText(TJobContext& ctx, const std::string& text, bool cut)
+{
+    std::string_view view(text);
+    if (cut) {
+        // What follows the last line end is a line torn at the bound.
+        const size_t lastNl = view.rfind('\n');
+        view = lastNl == std::string_view::npos ? std::string_view() : view.substr(0, lastNl + 1);
+    }
+    for (const std::string& line : SplitLines(std::string(view))) ApplyJobLine(ctx, line);
+}
+
+plat::FsPath JobFilePath(const TMainForm& form, const TJobContext& ctx)
+{
+    return plat::FsPath(form.DatenVerz, ctx.JobDatei);
+}
+
+plat::FsPath SigFilePath(const TMainForm& form, const TJobContext& ctx)
+{
+    return SigFilePath(form, ctx.AktKasRaw);
+}
+
+plat::FsPath SigFilePath(const TMainForm& form, const QByteArray& jobName)
+{
+    return plat::FsPath(form.DatenVerz, jobName + ".SIG");
+}
+
+void LogRepeated(TMainForm& form, TJobPassState& st, const QByteArray& jobFile, const QString& line)
+{
+    const QString shown = st.Errors.Filter(jobFile, line, plat::Now());
+    if (!shown.isEmpty()) form.Log(shown);
+}
+
+bool ReadJobFile(TMainForm& form, TJobContext& ctx, TJobPassState& st, std::string& text)
+{
+    const QString name = ctx.AktKas + ".TSE";
+    text.clear();
+
+    // Only a plain file is a job: a link could hand out any file the service
+    // may read, and a FIFO or device could block the service for good. Such
+    // an entry is refused like a file that cannot be opened, and left.
+    ctx.IORes = ctx.F.OpenRegular(JobFilePath(form, ctx));
+    if (ctx.IORes != 0) {
+        LogRepeated(form, st, ctx.JobDatei, "°Fehler beim Reset " + name + "  Err=" + QString::number(ctx.IORes));
+        form.ZelnorsTestLog(name + " Fehler beim Reset, Err=" + QString::number(ctx.IORes));
+        return false;
+    }
+    ctx.FDatOk = ctx.F.Stat(ctx.JobId, ctx.DT) == 0;
+    ctx.DatStr = plat::FormatDateTime(QStringLiteral("hh:nn:ss:zzz"), ctx.DT);
     form.ZelnorsTestLog(ctx.FDatOk ? name + " Reset erfolgt (FTime " + ctx.DatStr + ")"
                                    : name + " Reset erfolgt (FTime unbekannt)");
 
-    int32_t readErr = 0;
-    for (;;) {
-        std::string line;
-        bool atEnd = false;
-        readErr = ctx.F.ReadLine(line, atEnd);
-        if (readErr != 0 || atEnd) break;
-        ApplyJobLine(ctx, line);
-    }
+    // One byte past the bound tells a file that is too large, also one that
+    // keeps growing while it is read.
+    const int32_t readErr = ctx.F.Read(text, kJobFileLimit + 1);
 
     ctx.IORes = ctx.F.Close();
     if (ctx.IORes != 0) {
@@ -87,6 +124,17 @@ int32_t ReadJobFile(TMainForm& form, TJobContext& ctx)
         if (ctx.F.IsOpen()) ctx.IORes = ctx.F.Close();
     }
     form.ZelnorsTestLog(name + " CloseFile erfolgt");
-    if (readErr == 0 && !ctx.KasEOF && TseDebug) form.Log("°TSE-Datei noch nicht vollständig");
-    return readErr;
+    if (readErr != 0) {
+        LogRepeated(form, st, ctx.JobDatei,
+                    "Fehler bei Job " + ctx.AktKas + ": Lesefehler, Err=" + QString::number(readErr) +
+                        ", der Job bleibt stehen");
+        return false;
+    }
+    if (ctx.IORes != 0) return false;
+
+    ctx.TooLarge = text.size() > kJobFileLimit;
+    if (ctx.TooLarge) text.resize(kJobFileLimit);
+    ApplyJobText(ctx, text, ctx.TooLarge);
+    if (!ctx.KasEOF && !ctx.TooLarge && TseDebug) form.Log("°TSE-Datei noch nicht vollständig");
+    return true;
 }

@@ -7,6 +7,7 @@
 #include "shell/MainForm.h"
 #include "tse/ProcLib.h"
 #include "tse/TseLib.h"
+#include "tse/TseLib_C_Dekl.h"
 
 #include <QTimer>
 #include <exception>
@@ -52,30 +53,29 @@ QString Erg()
 
 // A job that cannot be carried out safely now stays where it is; the next
 // pass takes it again.
-void LogJobError(TMainForm& form, const TJobContext& ctx, const QString& what)
+void LogJobError(TMainForm& form, TJobPassState& st, const TJobContext& ctx, const QString& what)
 {
-    form.Log("Fehler bei Job " + ctx.AktKas + ": " + what + ", der Job bleibt stehen");
+    LogRepeated(form, st, ctx.JobDatei, "Fehler bei Job " + ctx.AktKas + ": " + what + ", der Job bleibt stehen");
 }
 
-// The scan's error is reported when it appears, not on every tick, so an
-// idle service with a broken job directory does not fill the log.
-int lastScanError = 0;
-
-void ScanForTA(TMainForm& form, TJobContext& ctx)
+void ScanForTA(TMainForm& form, TJobContext& ctx, TJobPassState& st)
 {
     form.JobListe.clear();
     ctx.JobDateien.clear();
     form.ScanAnz += 1;
 
-    QStringList names;
-    const int err = plat::FindFiles(form.DatenVerz, QStringLiteral("*.TSE"), names);
-    if (err != 0 && err != lastScanError) form.Log("Fehler beim Scannen: " + plat::ErrorText(err));
-    lastScanError = err;
+    // The scan's error is reported when it appears, not on every tick, so an
+    // idle service with a broken job directory does not fill the log.
+    QList<QByteArray> names;
+    const int err = plat::FindEntries(form.DatenVerz, QStringLiteral("*.TSE"), names);
+    if (err != 0 && err != st.LastScanError) form.Log("Fehler beim Scannen: " + plat::ErrorText(err));
+    st.LastScanError = err;
+    st.Errors.KeepOnly(names);
 
     QStringList jobNames;
-    for (const QString& name : names) {
+    for (const QByteArray& name : names) {
         ctx.JobDateien << name;
-        jobNames << name.left(name.size() - 4);
+        jobNames << plat::DisplayName(name.left(name.size() - 4));
     }
     form.JobListe = jobNames.join('|');
 
@@ -89,9 +89,10 @@ void ScanForTA(TMainForm& form, TJobContext& ctx)
 void TakeNextJob(TMainForm& form, TJobContext& ctx)
 {
     ctx.JobDatei = ctx.JobDateien.takeFirst();
-    ctx.AktKas = ctx.JobDatei.left(ctx.JobDatei.size() - 4);
+    ctx.AktKasRaw = ctx.JobDatei.left(ctx.JobDatei.size() - 4);
+    ctx.AktKas = plat::DisplayName(ctx.AktKasRaw);
     QStringList rest;
-    for (const QString& name : ctx.JobDateien) rest << name.left(name.size() - 4);
+    for (const QByteArray& name : ctx.JobDateien) rest << plat::DisplayName(name.left(name.size() - 4));
     form.JobListe = rest.join('|');
 }
 
@@ -120,15 +121,16 @@ void Dispatch(TMainForm& form, TJobContext& ctx)
     }
 }
 
-void DeleteJobFile(TMainForm& form, TJobContext& ctx)
+// True when the job file is gone.
+bool DeleteJobFile(TMainForm& form, TJobContext& ctx)
 {
-    const QString path = JobFilePath(form, ctx);
+    const plat::FsPath path = JobFilePath(form, ctx);
     const QString name = ctx.AktKas + ".TSE";
     for (ctx.Versuch = 1; ctx.Versuch <= kDeleteAttempts; ++ctx.Versuch) {
         const int err = plat::DeleteFile(path);
         if (err == 0) {
             form.ZelnorsTestLog(name + " gelöscht");
-            return;
+            return true;
         }
         const QString msg = name + " konnte vorerst nicht gelöscht werden, Err=" + QString::number(err);
         form.ZelnorsTestLog(msg);
@@ -137,65 +139,193 @@ void DeleteJobFile(TMainForm& form, TJobContext& ctx)
     }
     form.Log(name + " konnte nicht gelöscht werden");
     form.ZelnorsTestLog(name + " löschen endgültig gescheitert");
+    return false;
 }
 
-void Bearbeite_Job(TMainForm& form, TJobContext& ctx)
+// A job file far beyond any real job is not read whole and never reaches the
+// TSE: a signing or export job is answered as refused, with its own lines.
+void RefuseTooLarge(TMainForm& form, TJobContext& ctx)
+{
+    form.Log(ctx.AktKas + ".TSE ist zu groß (" + QString::number(ctx.JobId.size) +
+             " Bytes) und wird nicht ausgeführt");
+    if (ctx.KasCmd.empty()) return;
+    const char cmd = ctx.KasCmd[0];
+    if (cmd == 'S') {
+        Cmd_Status_der_TSE(form, ctx);  // asks the TSE nothing the job could change
+        return;
+    }
+    if (cmd != 'B' && cmd != 'T' && cmd != 'E') return;
+    const std::string refused = " ERR " + ErgStrOf(ErrorParameterMismatch);
+    Rewrite_SigFile(form, ctx);
+    if (cmd == 'E') {
+        WriteSigLine(ctx, "CMD=EXPORT" + refused);
+        WriteSigLine(ctx, "KASID=" + ctx.KasID);
+        WriteSigLine(ctx, "VONTA=0");
+        WriteSigLine(ctx, "BISTA=0");
+        WriteSigLine(ctx, "DATEI=");
+    } else {
+        WriteSigLine(ctx, (cmd == 'B' ? "CMD=BON" : "CMD=TEXT") + refused);
+        WriteSigLine(ctx, "KASID=" + ctx.KasID);
+        if (cmd == 'B') WriteSigLine(ctx, "BONID=" + ctx.KasBonNr);
+        WriteSigLine(ctx, "SIGTEXT=");
+        WriteSigLine(ctx, "START=");
+        WriteSigLine(ctx, "ENDE=");
+        WriteSigLine(ctx, "TRANR=0");
+        WriteSigLine(ctx, "SIGNR=0");
+        WriteSigLine(ctx, "SIG=");
+    }
+    WriteSigLine(ctx, "*EOF*");
+    Close_SigFile(form, ctx);
+}
+
+void KeepPending(TMainForm& form, TJobPassState& st, const TJobContext& ctx, bool answerWritten)
+{
+    TPendingAnswer p;
+    p.jobFile = ctx.JobDatei;
+    p.jobName = ctx.AktKasRaw;
+    p.name = ctx.AktKas;
+    p.jobId = ctx.JobId;
+    p.lines = ctx.Answer;
+    p.answerWritten = answerWritten;
+    st.Pending[ctx.JobDatei] = std::move(p);
+    if (!answerWritten)
+        LogRepeated(form, st, ctx.JobDatei,
+                    ctx.AktKas + ".SIG konnte nicht geschrieben werden, Err=" + QString::number(ctx.AnswerErr) +
+                        ", die Antwort wird nachgeholt");
+}
+
+void SaveAnswerCopy(TMainForm& form, const QByteArray& jobName, const QString& name,
+                    const std::vector<std::string>& lines)
+{
+    plat::TDateTime modTime = 0.0;
+    int err = plat::FileModTime(SigFilePath(form, jobName), modTime);
+    if (err == 0) err = SaveFile(form, jobName, QStringLiteral("SIG"), lines, modTime);
+    // The job has been carried out: a missing copy must not make it run a
+    // second time.
+    if (err != 0) form.Log(name + ".SIG Kopie nicht möglich, Err=" + QString::number(err));
+}
+
+void Bearbeite_Job(TMainForm& form, TJobContext& ctx, TJobPassState& st)
 {
     if (TseDebug) form.Log("|Bearbeite Job für " + ctx.AktKas);
     ctx.ResetJobValues();
 
-    const QString base = form.DatenVerz + "\\" + ctx.AktKas;
+    std::string text;
+    if (!ReadJobFile(form, ctx, st, text)) return;
     if (TseLogFiles) {
-        if (int err = SaveFile(form, ctx, base, QStringLiteral("TSE"), ctx.JobDatei.right(3))) {
-            LogJobError(form, ctx, "Kopie nicht möglich, Err=" + QString::number(err));
+        // Copied from the bytes read through the checked descriptor, never
+        // by opening the name again.
+        if (int err = SaveFile(form, ctx.AktKasRaw, QStringLiteral("TSE"), SplitLines(text), ctx.DT)) {
+            LogJobError(form, st, ctx, "Kopie nicht möglich, Err=" + QString::number(err));
             return;
         }
     }
+    if (!ctx.KasEOF && !ctx.TooLarge) return;
 
-    ctx.FDatOk = plat::FileModTime(JobFilePath(form, ctx), ctx.DT) == 0;
-    ctx.DatStr = plat::FormatDateTime(QStringLiteral("hh:nn:ss:zzz"), ctx.DT);
-    if (int readErr = ReadJobFile(form, ctx)) {
-        LogJobError(form, ctx, "Lesefehler, Err=" + QString::number(readErr));
+    if (ctx.TooLarge) {
+        RefuseTooLarge(form, ctx);
+    } else {
+        if (plat::Now() > form.NextTimeSet) Zeit_setzen(form, ctx);
+        Dispatch(form, ctx);
+    }
+
+    // An answer that is not whole on the disk is kept: the job stays, and
+    // later passes only write the answer again, never send the job anew.
+    if (ctx.AnswerStarted && ctx.AnswerErr != 0) {
+        KeepPending(form, st, ctx, false);
         return;
     }
-    if (ctx.IORes != 0 || !ctx.KasEOF) return;
+    if (TseLogFiles && ctx.AnswerStarted) SaveAnswerCopy(form, ctx.AktKasRaw, ctx.AktKas, ctx.Answer);
+    if (DeleteJobFile(form, ctx))
+        st.Errors.Clear(ctx.JobDatei);
+    else
+        KeepPending(form, st, ctx, true);  // answered: only the deletion is left
+}
 
-    if (plat::Now() > form.NextTimeSet) Zeit_setzen(form, ctx);
-    Dispatch(form, ctx);
+// Answers the TSE has given that are not yet whole on the disk, and answered
+// jobs whose file would not go: only the file work is done again, one
+// attempt each pass.
+void RetryPending(TMainForm& form, TJobPassState& st)
+{
+    for (auto it = st.Pending.begin(); it != st.Pending.end() && !form.ProgEnde && !SessionEndPending;) {
+        TPendingAnswer& p = it->second;
+        const plat::FsPath jobPath(form.DatenVerz, p.jobFile);
+        plat::FileId now;
+        const bool jobThere = plat::FileIdentity(jobPath, now) == 0;
+        if (jobThere && !(now == p.jobId)) {
+            // The client replaced the job under the same name: it is a new job.
+            if (!p.answerWritten) LogLostAnswer(form, p);
+            it = st.Pending.erase(it);
+            continue;
+        }
+        if (!p.answerWritten) {
+            if (int err = WriteAnswerFile(SigFilePath(form, p.jobName), p.lines)) {
+                LogRepeated(form, st, p.jobFile,
+                            p.name + ".SIG konnte nicht geschrieben werden, Err=" + QString::number(err) +
+                                ", die Antwort wird nachgeholt");
+                ++it;
+                continue;
+            }
+            p.answerWritten = true;
+            form.Log(p.name + ".SIG nachträglich geschrieben");
+            if (TseLogFiles) SaveAnswerCopy(form, p.jobName, p.name, p.lines);
+        }
+        if (jobThere) {
+            if (plat::DeleteFile(jobPath) != 0) {
+                LogRepeated(form, st, p.jobFile, p.name + ".TSE konnte nicht gelöscht werden");
+                ++it;
+                continue;
+            }
+            form.ZelnorsTestLog(p.name + ".TSE gelöscht");
+        }
+        st.Errors.Clear(p.jobFile);
+        it = st.Pending.erase(it);
+    }
+}
 
-    // An answer cut short must not stand as the job's answer: the job runs
-    // again and writes a whole one.
-    if (ctx.SigWriteErr != 0) {
-        LogJobError(form, ctx, ctx.AktKas + ".SIG Schreibfehler, Err=" + QString::number(ctx.SigWriteErr));
-        return;
-    }
-    if (TseLogFiles) {
-        // The job has been carried out: a missing copy must not make it run a
-        // second time.
-        if (int err = SaveFile(form, ctx, base, QStringLiteral("SIG")))
-            form.Log(ctx.AktKas + ".SIG Kopie nicht möglich, Err=" + QString::number(err));
-    }
-    DeleteJobFile(form, ctx);
+TJobPassState& PassState(TMainForm& form)
+{
+    if (!form.JobState) form.JobState = std::make_shared<TJobPassState>();
+    return *form.JobState;
 }
 
 }  // namespace
+
+// The lines of an answer that never reached the disk go to the log, so
+// nothing the TSE signed is lost.
+void LogLostAnswer(TMainForm& form, const TPendingAnswer& p)
+{
+    form.Log("Antwort für " + p.name + " nicht geschrieben:");
+    for (const std::string& line : p.lines) form.Log("°  " + Txt(line));
+}
+
+void LogPendingAnswers(TMainForm& form)
+{
+    if (!form.JobState) return;
+    for (const auto& [file, p] : form.JobState->Pending)
+        if (!p.answerWritten) LogLostAnswer(form, p);
+    form.JobState->Pending.clear();
+}
 
 void TMainForm::Abarbeiten_TseJobs()
 {
     PassScope pass(*this);
     SetTseRunning(false);
 
+    TJobPassState& st = PassState(*this);
     TJobContext ctx;
-    ScanForTA(*this, ctx);
+    ScanForTA(*this, ctx, st);
+    RetryPending(*this, st);
     while (!ctx.JobDateien.isEmpty() && !ProgEnde && !SessionEndPending) {
         TakeNextJob(*this, ctx);
+        if (st.Pending.count(ctx.JobDatei)) continue;  // answered already; only its file work is left
         JobScope job(*this);
         try {
-            Bearbeite_Job(*this, ctx);
+            Bearbeite_Job(*this, ctx, st);
         } catch (const std::exception& e) {
-            LogJobError(*this, ctx, QString::fromLocal8Bit(e.what()));
+            LogJobError(*this, st, ctx, QString::fromLocal8Bit(e.what()));
         } catch (...) {
-            LogJobError(*this, ctx, QStringLiteral("unbekannter Fehler"));
+            LogJobError(*this, st, ctx, QStringLiteral("unbekannter Fehler"));
         }
         // Only after an error already logged can a file still be open here;
         // the job stays, so the handle is merely given back.

@@ -5,38 +5,63 @@
 #pragma once
 
 #include "jobs/JobContext.h"
+#include "jobs/JobPassState.h"
 
 #include <QString>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class TMainForm;
+
+// No real job comes near this; a larger file is not read whole.
+inline constexpr size_t kJobFileLimit = 1024 * 1024;
 
 // ---- Job file (JobFile.cpp) ----------------------------------------------
 // Takes one line of a job file into the context by the protocol's rules.
 void ApplyJobLine(TJobContext& ctx, const std::string& line);
-// Opens, reads and closes the job file of the job in hand. ctx.IORes holds
-// the result of the open, or else of the close. Returns the error of a read
-// that failed midway (0 otherwise): the job must then not be carried out.
-int32_t ReadJobFile(TMainForm& form, TJobContext& ctx);
+// Splits a job file's bytes into lines (LF or CR LF) and takes each into the
+// context. A text cut at the size bound loses its unfinished last line.
+void ApplyJobText(TJobContext& ctx, const std::string& text, bool cut);
+// Opens (a plain file only, never through a link), reads at most
+// kJobFileLimit bytes of, and closes the job file of the job in hand; the
+// bytes read are left in `text`. ctx.IORes holds the result of the open, or
+// else of the close. False when the job cannot be taken this pass; what
+// went wrong is logged.
+bool ReadJobFile(TMainForm& form, TJobContext& ctx, TJobPassState& st, std::string& text);
 
-// Paths of the job in hand in the system's form.
-QString JobFilePath(const TMainForm& form, const TJobContext& ctx);
-QString SigFilePath(const TMainForm& form, const TJobContext& ctx);
+// Paths of the job in hand, under the bytes of its listed name.
+plat::FsPath JobFilePath(const TMainForm& form, const TJobContext& ctx);
+plat::FsPath SigFilePath(const TMainForm& form, const TJobContext& ctx);
+plat::FsPath SigFilePath(const TMainForm& form, const QByteArray& jobName);
+
+// Logs a job's error the first time, then while it persists at most once a
+// minute with how often it recurred.
+void LogRepeated(TMainForm& form, TJobPassState& st, const QByteArray& jobFile, const QString& line);
 
 // ---- Signature file and copies (SigFile.cpp) -----------------------------
 // Creates the signature file in ctx.F (four attempts); sets ctx.IORes.
 void Rewrite_SigFile(TMainForm& form, TJobContext& ctx);
-// Writes one answer line; the first failure is kept in ctx.SigWriteErr and
-// later lines are not written.
+// Takes one answer line into ctx.Answer and writes it; the first failure is
+// kept in ctx.AnswerErr and later lines are only kept.
 void WriteSigLine(TJobContext& ctx, const std::string& line);
 // Brings the answer onto the disk and closes it; sets ctx.IORes.
 void Close_SigFile(TMainForm& form, TJobContext& ctx);
-// The "/F" copy of FNameOhneExt + "." + Ext. Returns 0 or the error number.
-// SrcExt, when given, is the extension as the source file really spells it
-// (the scan ignores letter case); the copy's name always carries Ext.
-int32_t SaveFile(TMainForm& form, TJobContext& ctx, const QString& FNameOhneExt, const QString& Ext,
-                 const QString& SrcExt = {});
+// One attempt at a whole answer: created, written, on the disk, closed.
+int32_t WriteAnswerFile(const plat::FsPath& path, const std::vector<std::string>& lines);
+// The "/F" copy of a job's or answer's lines, made from what was read or
+// written, never by opening the name again: job name + "_hh-nn-ss-zzz_" +
+// Ext + ".txt" with the source's modification time. 0 or the error number.
+int32_t SaveFile(TMainForm& form, const QByteArray& FNameOhneExt, const QString& Ext,
+                 const std::vector<std::string>& lines, plat::TDateTime modTime);
+// The lines of a job file's text, for its copy.
+std::vector<std::string> SplitLines(const std::string& text);
+
+// ---- Answers kept for later passes (JobPass.cpp) -----------------------
+// Logs the lines of an answer that never reached the disk.
+void LogLostAnswer(TMainForm& form, const TPendingAnswer& p);
+// At the end of the program: every answer still not written goes to the log.
+void LogPendingAnswers(TMainForm& form);
 
 // ---- Command handlers (Commands*.cpp) ------------------------------------
 void Cmd_Bon_an_TSE(TMainForm& form, TJobContext& ctx);

@@ -1,5 +1,6 @@
 #include "jobs/Jobs.h"
 
+#include "platform/Ansi.h"
 #include "platform/Files.h"
 #include "shell/MainForm.h"
 #include "tse/TseLib.h"
@@ -14,12 +15,14 @@ constexpr int kSigAttempts = 4;
 
 void Rewrite_SigFile(TMainForm& form, TJobContext& ctx)
 {
-    const QString path = SigFilePath(form, ctx);
+    const plat::FsPath path = SigFilePath(form, ctx);
     const QString name = ctx.AktKas + ".SIG";
-    ctx.SigWriteErr = 0;
+    ctx.Answer.clear();
+    ctx.AnswerStarted = true;
+    ctx.AnswerErr = 0;
     for (int Versuch = 1; Versuch <= kSigAttempts; ++Versuch) {
-        // Create replaces a symbolic link standing under the name instead of
-        // writing through it.
+        // Create replaces a symbolic link or FIFO standing under the name
+        // instead of writing through it.
         ctx.IORes = ctx.F.Create(path);
         if (ctx.IORes == 0) break;
         if (TseDebug)
@@ -27,6 +30,7 @@ void Rewrite_SigFile(TMainForm& form, TJobContext& ctx)
         form.Delay(500);
     }
     if (ctx.IORes != 0) {
+        ctx.AnswerErr = ctx.IORes;
         form.Log(name + " konnte nicht erstellt werden, Err=" + QString::number(ctx.IORes));
         form.ZelnorsTestLog(name + " Rewrite unmöglich, Err=" + QString::number(ctx.IORes));
     } else {
@@ -36,12 +40,15 @@ void Rewrite_SigFile(TMainForm& form, TJobContext& ctx)
 
 void WriteSigLine(TJobContext& ctx, const std::string& line)
 {
-    if (ctx.SigWriteErr == 0) ctx.SigWriteErr = ctx.F.WriteLine(line);
+    ctx.Answer.push_back(line);
+    if (ctx.AnswerErr == 0) ctx.AnswerErr = ctx.F.WriteLine(line);
 }
 
 void Close_SigFile(TMainForm& form, TJobContext& ctx)
 {
     const QString name = ctx.AktKas + ".SIG";
+    // Nothing was created: the creation's error stands.
+    if (!ctx.F.IsOpen()) return;
     // The job file is deleted right after this, so the answer must be on
     // the disk first: a power cut must not leave a job with neither its
     // file nor its answer. Only the flush can be retried; a close gives the
@@ -55,6 +62,7 @@ void Close_SigFile(TMainForm& form, TJobContext& ctx)
     if (ctx.IORes == 0) ctx.IORes = closeRes;
 
     if (ctx.IORes != 0) {
+        if (ctx.AnswerErr == 0) ctx.AnswerErr = ctx.IORes;
         form.Log(name + " konnte nicht geschlossen werden, Err=" + QString::number(ctx.IORes));
         form.ZelnorsTestLog(name + " CloseFile unmöglich, Err=" + QString::number(ctx.IORes));
         return;
@@ -65,31 +73,23 @@ void Close_SigFile(TMainForm& form, TJobContext& ctx)
                             : name + " CloseFile erfolgt (FTime unbekannt)");
 }
 
-int32_t SaveFile(TMainForm& form, TJobContext& ctx, const QString& FNameOhneExt, const QString& Ext,
-                 const QString& SrcExt)
+int32_t WriteAnswerFile(const plat::FsPath& path, const std::vector<std::string>& lines)
 {
-    (void)form;
-    const QString source = FNameOhneExt + "." + (SrcExt.isEmpty() ? Ext : SrcExt);
-    ctx.FDatOk = plat::FileModTime(source, ctx.DT) == 0;
-    if (!ctx.FDatOk) return ENOENT;
-    const QString copy = FNameOhneExt + plat::FormatDateTime("_hh-nn-ss-zzz_", ctx.DT) + Ext + ".txt";
+    plat::File f;
+    if (int err = f.Create(path)) return err;
+    for (const std::string& line : lines)
+        if (int err = f.WriteLine(line)) return err;
+    if (int err = f.Sync()) return err;
+    return f.Close();
+}
 
-    std::vector<std::string> lines;
-    {
-        plat::File in;
-        if (int err = in.OpenRead(source)) return err;
-        for (;;) {
-            std::string line;
-            bool atEnd = false;
-            if (int err = in.ReadLine(line, atEnd)) return err;
-            if (atEnd) break;
-            lines.push_back(std::move(line));
-        }
-        if (int err = in.Close()) return err;
-    }
-
+int32_t SaveFile(TMainForm& form, const QByteArray& FNameOhneExt, const QString& Ext,
+                 const std::vector<std::string>& lines, plat::TDateTime modTime)
+{
+    const QByteArray copyName =
+        FNameOhneExt + plat::QToAnsi(plat::FormatDateTime("_hh-nn-ss-zzz_", modTime) + Ext + ".txt").c_str();
     plat::File out;
-    if (int err = out.Create(copy)) return err;
+    if (int err = out.Create(plat::FsPath(form.DatenVerz, copyName))) return err;
     for (const std::string& line : lines)
         if (int err = out.WriteLine(line)) return err;
     return out.Close();

@@ -1,6 +1,7 @@
 #include "platform/Files.h"
 
 #include "platform/Paths.h"
+#include "platform/StatInfo.h"
 
 #include <QFile>
 #include <algorithm>
@@ -14,11 +15,6 @@ namespace plat {
 namespace {
 
 constexpr size_t kChunk = 64 * 1024;
-
-QByteArray Native(const QString& path)
-{
-    return QFile::encodeName(NativePath(path));
-}
 
 int RetryingOpen(const QByteArray& name, int flags, mode_t mode = 0)
 {
@@ -65,11 +61,11 @@ void File::Adopt(int fd)
     eof_ = false;
 }
 
-int File::OpenRead(const QString& path)
+int File::OpenRead(const FsPath& path)
 {
     if (int err = CloseIfOpen())
         return err;
-    const int fd = RetryingOpen(Native(path), O_RDONLY | O_CLOEXEC);
+    const int fd = RetryingOpen(path.Native(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return errno;
     // A directory opens for reading here but not on the system's home
@@ -86,29 +82,86 @@ int File::OpenRead(const QString& path)
     return 0;
 }
 
-int File::Create(const QString& path)
+int File::OpenRegular(const FsPath& path)
 {
     if (int err = CloseIfOpen())
         return err;
-    const QByteArray name = Native(path);
+    // O_NONBLOCK: opening a FIFO for reading must not wait for a writer.
+    const int fd = RetryingOpen(path.Native(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    // Judged on what was opened, not on a name that may change meanwhile.
+    struct stat st;
+    int err = 0;
+    if (::fstat(fd, &st) != 0)
+        err = errno;
+    else if (S_ISDIR(st.st_mode))
+        err = EISDIR;
+    else if (!S_ISREG(st.st_mode))
+        err = ErrNotRegularFile;
+    else if (const int fl = ::fcntl(fd, F_GETFL); fl < 0 || ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0)
+        err = errno;
+    if (err) {
+        ::close(fd);
+        return err;
+    }
+    if (int lockErr = LockOrClose(fd, LOCK_SH))
+        return lockErr;
+    Adopt(fd);
+    return 0;
+}
+
+namespace {
+
+// Opens name for writing without following a link and without waiting for a
+// FIFO's reader; anything but a regular file found there is reported as
+// ErrNotRegularFile and not kept open.
+int OpenForWriting(const QByteArray& name, int flags, int& fd)
+{
+    fd = RetryingOpen(name, flags | O_NONBLOCK, 0666);
+    if (fd < 0)
+        return errno == ENXIO ? ErrNotRegularFile : errno;  // ENXIO: a FIFO without a reader
+    struct stat st;
+    int err = 0;
+    if (::fstat(fd, &st) != 0)
+        err = errno;
+    else if (!S_ISREG(st.st_mode))
+        err = ErrNotRegularFile;
+    else if (const int fl = ::fcntl(fd, F_GETFL); fl < 0 || ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0)
+        err = errno;
+    if (err) {
+        ::close(fd);
+        fd = -1;
+    }
+    return err;
+}
+
+}  // namespace
+
+int File::Create(const FsPath& path)
+{
+    if (int err = CloseIfOpen())
+        return err;
+    const QByteArray& name = path.Native();
     // No O_TRUNC here: a reader that holds the file must never see it
     // emptied, so the truncation waits until the exclusive lock is ours.
     const int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC;
-    int fd = RetryingOpen(name, flags, 0666);
-    if (fd < 0 && errno == ELOOP) {
-        // A symbolic link under the name is replaced by a fresh file; its
-        // target stays untouched.
+    int fd = -1;
+    int err = OpenForWriting(name, flags, fd);
+    if (err == ELOOP || err == ErrNotRegularFile) {
+        // A symbolic link, FIFO, socket or device under the name is replaced
+        // by a fresh file; a link's target stays untouched. A directory stays.
         struct stat st;
-        if (::lstat(name.constData(), &st) != 0 || !S_ISLNK(st.st_mode))
-            return ELOOP;
+        if (::lstat(name.constData(), &st) != 0 || S_ISDIR(st.st_mode) || S_ISREG(st.st_mode))
+            return err;
         if (::unlink(name.constData()) != 0)
             return errno;
-        fd = RetryingOpen(name, flags | O_EXCL, 0666);
+        err = OpenForWriting(name, flags | O_EXCL, fd);
     }
-    if (fd < 0)
-        return errno;
-    if (int err = LockOrClose(fd, LOCK_EX))
+    if (err)
         return err;
+    if (int lockErr = LockOrClose(fd, LOCK_EX))
+        return lockErr;
     if (::ftruncate(fd, 0) != 0) {
         const int err = errno;
         ::close(fd);
@@ -118,16 +171,28 @@ int File::Create(const QString& path)
     return 0;
 }
 
-int File::OpenAppend(const QString& path)
+int File::OpenAppend(const FsPath& path)
 {
     if (int err = CloseIfOpen())
         return err;
-    const int fd = RetryingOpen(Native(path), O_WRONLY | O_APPEND | O_CLOEXEC);
+    const int fd = RetryingOpen(path.Native(), O_WRONLY | O_APPEND | O_CLOEXEC);
     if (fd < 0)
         return errno;
     if (int err = LockOrClose(fd, LOCK_EX))
         return err;
     Adopt(fd);
+    return 0;
+}
+
+int File::Stat(FileId& id, TDateTime& modTime) const
+{
+    if (fd_ < 0)
+        return EBADF;
+    struct stat st;
+    if (::fstat(fd_, &st) != 0)
+        return errno;
+    id = IdOf(st);
+    modTime = LocalModTime(st);
     return 0;
 }
 

@@ -1,9 +1,12 @@
 #include "platform/Files.h"
 
+#include "platform/Ansi.h"
 #include "platform/Paths.h"
+#include "platform/StatInfo.h"
 
 #include <QDateTime>
 #include <QFile>
+#include <QStringDecoder>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -18,35 +21,65 @@ namespace {
 
 std::atomic<int> g_deleteFailure{0};
 
-QByteArray Native(const QString& path)
-{
-    return QFile::encodeName(NativePath(path));
-}
-
 }  // namespace
 
-bool FileExists(const QString& path)
+FsPath::FsPath(const QString& systemPath) : native_(QFile::encodeName(NativePath(systemPath))) {}
+
+FsPath::FsPath(const QString& dir, const QByteArray& entryName)
+    : native_(QFile::encodeName(NativePath(dir)) + '/' + entryName)
 {
-    struct stat st;
-    return ::stat(Native(path).constData(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
-bool DirectoryExists(const QString& path)
+QString DisplayName(const QByteArray& entryName)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = utf8.decode(entryName);
+    if (!utf8.hasError())
+        return text;
+    return AnsiToQ(entryName.toStdString());
+}
+
+FileId IdOf(const struct stat& st)
+{
+    FileId id;
+    id.dev = static_cast<uint64_t>(st.st_dev);
+    id.ino = static_cast<uint64_t>(st.st_ino);
+    id.size = static_cast<int64_t>(st.st_size);
+    id.mtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return id;
+}
+
+TDateTime LocalModTime(const struct stat& st)
+{
+    const qint64 ms = static_cast<qint64>(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
+    const QDateTime local = QDateTime::fromMSecsSinceEpoch(ms).toLocalTime();
+    const QDate d = local.date();
+    const QTime t = local.time();
+    return EncodeDateTime(d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second(), t.msec());
+}
+
+bool FileExists(const FsPath& path)
 {
     struct stat st;
-    return ::stat(Native(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+    return ::stat(path.Native().constData(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool DirectoryExists(const FsPath& path)
+{
+    struct stat st;
+    return ::stat(path.Native().constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 int CreateDir(const QString& path)
 {
-    return ::mkdir(Native(path).constData(), 0777) == 0 ? 0 : errno;
+    return ::mkdir(FsPath(path).Native().constData(), 0777) == 0 ? 0 : errno;
 }
 
-int DeleteFile(const QString& path)
+int DeleteFile(const FsPath& path)
 {
     if (const int injected = g_deleteFailure.load())
         return injected;
-    const QByteArray name = Native(path);
+    const QByteArray& name = path.Native();
     // A file that another program still holds is not deleted, as on the
     // system's home platform: a job file must not vanish under the client
     // that is still writing it.
@@ -72,11 +105,11 @@ int DeleteFile(const QString& path)
     return err;
 }
 
-int RenameFile(const QString& from, const QString& to)
+int RenameFile(const FsPath& from, const FsPath& to)
 {
     // Like the system's home platform, a rename never replaces an existing file.
-    const QByteArray src = Native(from);
-    const QByteArray dst = Native(to);
+    const QByteArray& src = from.Native();
+    const QByteArray& dst = to.Native();
     if (::renameat2(AT_FDCWD, src.constData(), AT_FDCWD, dst.constData(), RENAME_NOREPLACE) == 0)
         return 0;
     if (errno != EINVAL && errno != ENOSYS)
@@ -88,20 +121,25 @@ int RenameFile(const QString& from, const QString& to)
     return ::unlink(src.constData()) == 0 ? 0 : errno;
 }
 
-int FileModTime(const QString& path, TDateTime& time)
+int FileModTime(const FsPath& path, TDateTime& time)
 {
     struct stat st;
-    if (::stat(Native(path).constData(), &st) != 0)
+    if (::stat(path.Native().constData(), &st) != 0)
         return errno;
-    const qint64 ms = static_cast<qint64>(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
-    const QDateTime local = QDateTime::fromMSecsSinceEpoch(ms).toLocalTime();
-    const QDate d = local.date();
-    const QTime t = local.time();
-    time = EncodeDateTime(d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second(), t.msec());
+    time = LocalModTime(st);
     return 0;
 }
 
-int ReadFileBytes(const QString& path, std::string& bytes)
+int FileIdentity(const FsPath& path, FileId& id)
+{
+    struct stat st;
+    if (::lstat(path.Native().constData(), &st) != 0)
+        return errno;
+    id = IdOf(st);
+    return 0;
+}
+
+int ReadFileBytes(const FsPath& path, std::string& bytes)
 {
     bytes.clear();
     File f;
@@ -112,7 +150,7 @@ int ReadFileBytes(const QString& path, std::string& bytes)
     return f.Close();
 }
 
-int WriteFileBytes(const QString& path, const std::string& bytes)
+int WriteFileBytes(const FsPath& path, const std::string& bytes)
 {
     File f;
     if (int err = f.Create(path))

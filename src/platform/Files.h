@@ -8,14 +8,45 @@
 
 #include "platform/DateTime.h"
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <cerrno>
+#include <cstdint>
 #include <string>
 
 namespace plat {
 
 constexpr int ErrSharingViolation = EBUSY;
+// A job file that is a FIFO, socket or device: it is never opened for its
+// content, since reading one could block the service for good.
+constexpr int ErrNotRegularFile = EINVAL;
+
+// Where a file function works: a path in the system's form (through
+// NativePath), or an entry of a directory under the very bytes the directory
+// lists it by. Other programs write the job directory, and their names need
+// not be valid in the locale's encoding; such a name must still be opened,
+// answered and deleted as itself.
+class FsPath {
+public:
+    FsPath(const QString& systemPath);  // NOLINT: every system path is one
+    FsPath(const char* systemPath) : FsPath(QString::fromUtf8(systemPath)) {}  // NOLINT
+    FsPath(const QString& dir, const QByteArray& entryName);
+    const QByteArray& Native() const { return native_; }
+
+private:
+    QByteArray native_;
+};
+
+// What tells one file from another that later appears under the same name.
+struct FileId {
+    uint64_t dev = 0;
+    uint64_t ino = 0;
+    int64_t size = 0;
+    int64_t mtimeNs = 0;
+    bool operator==(const FileId&) const = default;
+};
 
 class File {
 public:
@@ -26,11 +57,19 @@ public:
 
     // Each returns 0 or an errno value. Paths are in the system's form and
     // go through NativePath.
-    int OpenRead(const QString& path);   // shared lock; ENOENT when missing
-    int Create(const QString& path);     // create or truncate, exclusive lock;
-                                         // a symbolic link under the name is
-                                         // replaced, never followed
-    int OpenAppend(const QString& path); // exclusive lock; ENOENT when missing
+    int OpenRead(const FsPath& path);   // shared lock; ENOENT when missing
+    // For files that others put in place (jobs): a symbolic link is not
+    // followed (ELOOP), and anything but a regular file is refused
+    // (EISDIR, ErrNotRegularFile) without ever blocking on it. Shared lock.
+    int OpenRegular(const FsPath& path);
+    int Create(const FsPath& path);     // create or truncate, exclusive lock;
+                                        // a symbolic link, FIFO, socket or
+                                        // device under the name is replaced,
+                                        // never followed or written to
+    int OpenAppend(const FsPath& path); // exclusive lock; ENOENT when missing
+
+    // Identity and local modification time of the open file.
+    int Stat(FileId& id, TDateTime& modTime) const;
 
     bool IsOpen() const { return fd_ >= 0; }
 
@@ -56,23 +95,31 @@ private:
     bool eof_ = false;
 };
 
-bool FileExists(const QString& path);       // follows links; not a directory
-bool DirectoryExists(const QString& path);
+bool FileExists(const FsPath& path);       // follows links; not a directory
+bool DirectoryExists(const FsPath& path);
 int CreateDir(const QString& path);          // one level
-int DeleteFile(const QString& path);
-int RenameFile(const QString& from, const QString& to);
+int DeleteFile(const FsPath& path);
+int RenameFile(const FsPath& from, const FsPath& to);
 
 // Modification time in local time with milliseconds.
-int FileModTime(const QString& path, TDateTime& time);
+int FileModTime(const FsPath& path, TDateTime& time);
+// Identity of what stands under the name, links not followed.
+int FileIdentity(const FsPath& path, FileId& id);
 
 // Entry names (not paths) in dir matching pattern ("*" and "?"), letter case
 // ignored, every kind of entry, in the order the directory lists them. A read
 // error part-way returns its errno with the names gathered until then.
 int FindFiles(const QString& dir, const QString& pattern, QStringList& names);
+// The same, each name as the bytes the directory lists it under.
+int FindEntries(const QString& dir, const QString& pattern, QList<QByteArray>& names);
+
+// An entry name as text for the log and the window: UTF-8 where it is valid
+// UTF-8, else Windows-1252 (legacy clients write their names in it).
+QString DisplayName(const QByteArray& entryName);
 
 // Whole-file helpers for byte data.
-int ReadFileBytes(const QString& path, std::string& bytes);
-int WriteFileBytes(const QString& path, const std::string& bytes);
+int ReadFileBytes(const FsPath& path, std::string& bytes);
+int WriteFileBytes(const FsPath& path, const std::string& bytes);
 
 // Text of an errno value, for messages.
 QString ErrorText(int err);

@@ -47,6 +47,16 @@ struct DirCloser {
 int FindFiles(const QString& dir, const QString& pattern, QStringList& names)
 {
     names.clear();
+    QList<QByteArray> entries;
+    const int err = FindEntries(dir, pattern, entries);
+    for (const QByteArray& e : entries)
+        names.append(QFile::decodeName(e));
+    return err;
+}
+
+int FindEntries(const QString& dir, const QString& pattern, QList<QByteArray>& names)
+{
+    names.clear();
     std::unique_ptr<DIR, DirCloser> d(::opendir(QFile::encodeName(NativePath(dir)).constData()));
     if (!d)
         return errno;
@@ -62,9 +72,9 @@ int FindFiles(const QString& dir, const QString& pattern, QStringList& names)
         }
         if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0)
             continue;
-        const QString name = QFile::decodeName(e->d_name);
-        if (everything || WildcardMatch(pattern, name))
-            names.append(name);
+        const QByteArray raw(e->d_name);
+        if (everything || WildcardMatch(pattern, DisplayName(raw)))
+            names.append(raw);
     }
 }
 

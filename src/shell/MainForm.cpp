@@ -2,6 +2,8 @@
 // timers, deferred requests and the close protocol.
 #include "shell/MainForm.h"
 
+#include "jobs/Jobs.h"
+
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
@@ -311,6 +313,7 @@ void TMainForm::FormCreate()
 
 void TMainForm::FormDestroy()
 {
+    LogPendingAnswers(*this);  // signed, but never on the disk: the log keeps it
     tse_close();
     Log(QStringLiteral("|Vok_TSE beendet"));
     TmpLogListe.clear();  // lines still waiting are dropped

@@ -19,6 +19,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -31,6 +32,7 @@ class QPlainTextEdit;
 class QPushButton;
 class QTimer;
 class TThread_Exp;
+struct TJobPassState;
 namespace plat { class File; }
 
 class TMainForm : public QWidget {
@@ -62,6 +64,9 @@ public:
     bool ProgEnde = false;
     bool TSE_running = false;
     int32_t ScanAnz = 0;
+    // What the job pass keeps between passes (answers still to be written,
+    // errors already reported); made by the first pass.
+    std::shared_ptr<TJobPassState> JobState;
 
     // ---- Controls ---------------------------------------------------------
     QLabel* Label1 = nullptr;  // "Letzte Vorgänge"

@@ -1,0 +1,28 @@
+// What the job pass remembers from one pass to the next: answers the TSE has
+// given that are not yet whole on the disk (or whose job file would not go),
+// and the errors already reported.
+#pragma once
+
+#include "jobs/RepeatedErrors.h"
+#include "platform/Files.h"
+
+#include <QByteArray>
+#include <QString>
+#include <map>
+#include <string>
+#include <vector>
+
+struct TPendingAnswer {
+    QByteArray jobFile;   // listed name of the job file
+    QByteArray jobName;   // job name as its bytes
+    QString name;         // job name as text
+    plat::FileId jobId;   // the job file as it was read
+    std::vector<std::string> lines;  // the whole answer, "*EOF*" last
+    bool answerWritten = false;      // only the job file's deletion is left
+};
+
+struct TJobPassState {
+    TRepeatedErrors Errors;
+    std::map<QByteArray, TPendingAnswer> Pending;  // by listed job file name
+    int LastScanError = 0;
+};
