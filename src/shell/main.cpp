@@ -1,7 +1,12 @@
 // Program entry: the toolkit, the one window and the ways the platform ends
 // the session.
+#include "platform/Ansi.h"
+#include "platform/DateTime.h"
 #include "platform/Dialogs.h"
+#include "platform/Files.h"
+#include "platform/InstanceLock.h"
 #include "shell/MainForm.h"
+#include "tse/ProcLib.h"
 
 #include <QApplication>
 #include <QPointer>
@@ -48,6 +53,16 @@ bool WatchTerm(QObject* owner, const std::function<void()>& onTerm)
     return ::sigaction(SIGTERM, &sa, nullptr) == 0 && ::sigaction(SIGINT, &sa, nullptr) == 0;
 }
 
+// A second instance must not write the first one's log through the window's
+// log, which it never gets; one stamped line is appended directly.
+void AppendToProgramLog(const QString& progDir, const QString& line)
+{
+    plat::File log;
+    if (log.OpenAppend(progDir + "\\Vok_TSE.LOG") != 0) return;
+    (void)log.WriteLine(plat::QToAnsi(plat::FormatDateTime(QStringLiteral("dd.mm.yy hh:nn:ss"), plat::Now()) +
+                                      "  " + line));
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -77,6 +92,21 @@ int main(int argc, char** argv)
                 std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
         });
         plat::SetDialogResponder(unattended.get());
+    }
+
+    // Two services on one program directory would take the same jobs and
+    // sign them twice: the lock is taken before the job directory or the TSE
+    // is touched, and kept until the process ends.
+    plat::InstanceLock instance;
+    const QString progDir = GetAktVerz();
+    if (const int err = instance.Acquire(progDir + "\\Vok_TSE.lock")) {
+        const QString msg = err == plat::ErrSharingViolation
+                                ? "Vok_TSE läuft bereits in " + progDir + ", dieser Start wird beendet"
+                                : "Vok_TSE.lock nicht möglich, Err=" + QString::number(err) + ", der Start wird beendet";
+        AppendToProgramLog(progDir, msg);
+        plat::ShowError(msg);
+        plat::SetDialogResponder(nullptr);
+        return 3;
     }
 
     QPointer<TMainForm> form = new TMainForm(args);

@@ -56,13 +56,13 @@ Service::~Service()
     }
 }
 
-bool Service::Start(QString* why)
+bool Service::Start(QString* why, const QStringList& switches)
 {
     process_.setWorkingDirectory(prog_);
     process_.setProcessEnvironment(ServiceEnvironment(drives_));
     process_.setProcessChannelMode(QProcess::MergedChannels);
     process_.setStandardOutputFile(tmp_.path() + "/service.out");  // never blocks on a full pipe
-    process_.start(QStringLiteral(VOK_TSE_PROGRAM), {QStringLiteral("--unattended")});
+    process_.start(QStringLiteral(VOK_TSE_PROGRAM), switches + QStringList{QStringLiteral("--unattended")});
     if (!process_.waitForStarted(10000)) {
         if (why) *why = QStringLiteral("the program did not start: ") + process_.errorString();
         return false;
@@ -88,6 +88,30 @@ int Service::Terminate(int waitMs)
     process_.terminate();  // SIGTERM
     if (!process_.waitForFinished(waitMs)) return -1;
     return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
+}
+
+int Service::RunAnother(int waitMs, QByteArray* output) const
+{
+    QProcess other;
+    other.setWorkingDirectory(prog_);
+    other.setProcessEnvironment(ServiceEnvironment(drives_));
+    other.setProcessChannelMode(QProcess::MergedChannels);
+    other.start(QStringLiteral(VOK_TSE_PROGRAM), {QStringLiteral("--unattended")});
+    if (!other.waitForFinished(waitMs)) {
+        other.kill();
+        other.waitForFinished();
+        return -1;
+    }
+    if (output) *output = other.readAll();
+    return other.exitStatus() == QProcess::NormalExit ? other.exitCode() : -1;
+}
+
+long Service::PeakMemoryKiB() const
+{
+    const QByteArray status = ReadAll(QStringLiteral("/proc/%1/status").arg(process_.processId()));
+    for (const QByteArray& line : status.split('\n'))
+        if (line.startsWith("VmHWM:")) return line.mid(6).trimmed().split(' ').value(0).toLong();
+    return -1;
 }
 
 qint64 Service::Pid() const { return process_.processId(); }

@@ -28,7 +28,12 @@ public:
 
     // Starts the program and waits until it answers a STATUS job with the
     // TSE online. False (with the log appended to `why`) when it does not.
-    bool Start(QString* why);
+    bool Start(QString* why, const QStringList& switches = {});
+    // Runs a second instance of the program in the same program directory
+    // and waits for its end: its exit code (-1: crashed or still running).
+    int RunAnother(int waitMs, QByteArray* output = nullptr) const;
+    // Highest resident memory of the running service in KiB (VmHWM), or -1.
+    long PeakMemoryKiB() const;
     // SIGTERM, then waits for the end; returns the exit code (-1: crashed or hung).
     int Terminate(int waitMs = 30000);
     qint64 Pid() const;

@@ -1,0 +1,288 @@
+// The job directory of a real shop: a share that other programs and people
+// write to, on a disk that fills up. Whatever stands in it, the service keeps
+// answering every other job, signs nothing twice, loses nothing signed, reads
+// nothing that is not a job, and keeps its log readable.
+#include "ServiceHarness.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QProcess>
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <functional>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+namespace {
+
+QByteArray ReadFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// A name as the bytes it is written under (not necessarily UTF-8).
+QByteArray ReadRaw(const QByteArray& path)
+{
+    FILE* fp = std::fopen(path.constData(), "rb");
+    if (!fp) return {};
+    QByteArray bytes;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, fp)) > 0) bytes.append(buf, qsizetype(n));
+    std::fclose(fp);
+    return bytes;
+}
+
+bool WriteRaw(const QByteArray& path, const QByteArray& bytes)
+{
+    FILE* fp = std::fopen(path.constData(), "wb");
+    if (!fp) return false;
+    const bool ok = std::fwrite(bytes.constData(), 1, size_t(bytes.size()), fp) == size_t(bytes.size());
+    return std::fclose(fp) == 0 && ok;
+}
+
+bool WaitFor(const std::function<bool()>& done, int ms = 20000)
+{
+    for (int waited = 0; waited < ms; waited += 20) {
+        if (done()) return true;
+        QThread::msleep(20);
+    }
+    return done();
+}
+
+QByteArray Bon(const QByteArray& kasid, const QByteArray& bonid, const QByteArray& sigtext)
+{
+    return "CMD=BON\r\nKASID=" + kasid + "\r\nBONID=" + bonid + "\r\nSIGTEXT=" + sigtext + "\r\n*EOF*\r\n";
+}
+
+e2e::ClientResult SignOne(const e2e::Service& svc, const QString& name, const QString& bonid)
+{
+    return svc.Client({"--keep", "--name", name, "--timeout", "20", "bon", "--kasid", "Kasse01", "--bonid", bonid, "--sigtext",
+                       "Beleg^1.00:Bar"});
+}
+
+// Every file below dir (recursively) whose content holds needle.
+QStringList FilesHolding(const QString& dir, const QByteArray& needle)
+{
+    QStringList found;
+    QDirIterator it(dir, QDir::Files | QDir::Hidden | QDir::NoSymLinks, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (ReadFile(path).contains(needle)) found << path;
+    }
+    return found;
+}
+
+}  // namespace
+
+TEST(FieldHardening, LinksFifosAndDevicesAreNeverReadAsJobs)
+{
+    e2e::Service svc;
+    QString why;
+    ASSERT_TRUE(svc.Start(&why, {"/F"})) << why.toStdString();
+    const QString jobs = svc.JobDir();
+
+    // A link to a readable file outside the job directory (here a job-shaped
+    // secret): it is neither answered nor copied anywhere.
+    const QString secret = svc.ProgramDir() + "/../secret.txt";
+    ASSERT_TRUE(WriteRaw(QFile::encodeName(secret), Bon("LEAK", "1", "GEHEIM-INHALT")));
+    ASSERT_EQ(::symlink(QFile::encodeName(secret).constData(), QFile::encodeName(jobs + "/Leak.TSE").constData()), 0);
+    // A FIFO as a job and a FIFO under an answer's name: neither may block.
+    ASSERT_EQ(::mkfifo(QFile::encodeName(jobs + "/Pipe.TSE").constData(), 0666), 0);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(jobs + "/Fifo.SIG").constData(), 0666), 0);
+
+    const e2e::ClientResult fifoAnswer = SignOne(svc, "Fifo", "2");
+    EXPECT_EQ(fifoAnswer.exitCode, 0) << fifoAnswer.err.toStdString();
+    struct stat st;
+    ASSERT_EQ(::lstat(QFile::encodeName(jobs + "/Fifo.SIG").constData(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(SignOne(svc, "Other", "3").exitCode, 0);
+
+    const QByteArray log = svc.ReadLog();
+    EXPECT_TRUE(log.contains("Fehler beim Reset Leak.TSE  Err=" + QByteArray::number(ELOOP))) << log.toStdString();
+    EXPECT_TRUE(log.contains("Fehler beim Reset Pipe.TSE  Err=" + QByteArray::number(EINVAL))) << log.toStdString();
+    EXPECT_FALSE(QFile::exists(jobs + "/Leak.SIG"));
+    EXPECT_FALSE(QFile::exists(jobs + "/Pipe.SIG"));
+    EXPECT_EQ(FilesHolding(svc.ProgramDir(), "GEHEIM-INHALT"), QStringList());
+    // Left where they are.
+    EXPECT_EQ(::lstat(QFile::encodeName(jobs + "/Leak.TSE").constData(), &st), 0);
+    EXPECT_EQ(::lstat(QFile::encodeName(jobs + "/Pipe.TSE").constData(), &st), 0);
+
+    // Refused on every pass, but logged once.
+    EXPECT_EQ(log.count("Fehler beim Reset Pipe.TSE"), 1);
+    EXPECT_EQ(svc.Terminate(10000), 0);
+}
+
+TEST(FieldHardening, ANameInWindows1252IsAnsweredUnderItsOwnBytes)
+{
+    e2e::Service svc;
+    QString why;
+    ASSERT_TRUE(svc.Start(&why)) << why.toStdString();
+    const QByteArray dir = QFile::encodeName(svc.JobDir()) + "/";
+    ASSERT_TRUE(WriteRaw(dir + "K\xe4sse.tmp", Bon("Kasse01", "9", "Beleg^2.00:Bar")));
+    ASSERT_EQ(::rename((dir + "K\xe4sse.tmp").constData(), (dir + "K\xe4sse.TSE").constData()), 0);
+
+    ASSERT_TRUE(WaitFor([&] { return ReadRaw(dir + "K\xe4sse.SIG").endsWith("*EOF*\r\n"); }));
+    EXPECT_TRUE(ReadRaw(dir + "K\xe4sse.SIG").startsWith("CMD=BON OK\r\n"));
+    EXPECT_TRUE(WaitFor([&] { return ::access((dir + "K\xe4sse.TSE").constData(), F_OK) != 0; }));
+    // The log is Windows-1252: the name shows there as the client wrote it.
+    EXPECT_TRUE(svc.ReadLog().contains("Kasse01  TA="));
+    EXPECT_FALSE(svc.ReadLog().contains("Fehler"));
+}
+
+TEST(FieldHardening, AHugeJobIsRefusedWithoutReadingItWhole)
+{
+    e2e::Service svc;
+    QString why;
+    ASSERT_TRUE(svc.Start(&why)) << why.toStdString();
+    const QString jobs = svc.JobDir();
+
+    QByteArray huge = "CMD=BON\r\nKASID=Kasse07\r\nBONID=77\r\nSIGTEXT=Beleg\r\n";
+    const QByteArray filler(1000, 'x');
+    while (huge.size() < 60 * 1024 * 1024) huge += filler + "\r\n";
+    huge += "*EOF*\r\n";
+    QByteArray noCommand = huge;
+    noCommand.replace(0, 9, "XXX=BON\r\n");
+    ASSERT_TRUE(WriteRaw(QFile::encodeName(jobs + "/Huge.tmp"), huge));
+    ASSERT_TRUE(WriteRaw(QFile::encodeName(jobs + "/NoCmd.tmp"), noCommand));
+    huge.clear();
+    noCommand.clear();
+    ASSERT_TRUE(QFile::rename(jobs + "/Huge.tmp", jobs + "/Huge.TSE"));
+    ASSERT_TRUE(QFile::rename(jobs + "/NoCmd.tmp", jobs + "/NoCmd.TSE"));
+
+    ASSERT_TRUE(WaitFor([&] { return ReadFile(jobs + "/Huge.SIG").endsWith("*EOF*\r\n"); }));
+    EXPECT_EQ(ReadFile(jobs + "/Huge.SIG"),
+              "CMD=BON ERR 3003h\r\nKASID=Kasse07\r\nBONID=77\r\nSIGTEXT=\r\nSTART=\r\nENDE=\r\nTRANR=0\r\nSIGNR=0\r\n"
+              "SIG=\r\n*EOF*\r\n");
+    EXPECT_TRUE(WaitFor([&] { return !QFile::exists(jobs + "/Huge.TSE") && !QFile::exists(jobs + "/NoCmd.TSE"); }));
+    EXPECT_FALSE(QFile::exists(jobs + "/NoCmd.SIG"));
+    const QByteArray log = svc.ReadLog();
+    EXPECT_EQ(log.count("Huge.TSE ist zu gro\xdf ("), 1);
+    EXPECT_FALSE(log.contains("TA="));  // the TSE never saw either
+
+    const long peak = svc.PeakMemoryKiB();
+    std::printf("peak resident memory with two 60 MB jobs: %ld KiB\n", peak);
+#if !defined(__SANITIZE_ADDRESS__)
+    EXPECT_GT(peak, 0);
+    EXPECT_LT(peak, 80 * 1024);
+#endif
+    EXPECT_EQ(SignOne(svc, "After", "78").exitCode, 0);
+}
+
+TEST(FieldHardening, ASecondInstanceLeavesTheFirstAlone)
+{
+    e2e::Service svc;
+    QString why;
+    ASSERT_TRUE(svc.Start(&why)) << why.toStdString();
+    QByteArray out;
+    const int code = svc.RunAnother(30000, &out);
+    EXPECT_NE(code, 0);
+    EXPECT_NE(code, -1);
+    EXPECT_TRUE(out.contains("Vok_TSE l")) << out.toStdString();
+    EXPECT_TRUE(svc.Running());
+    EXPECT_EQ(SignOne(svc, "StillHere", "1").exitCode, 0);
+    EXPECT_TRUE(svc.ReadLog().contains("Vok_TSE l\xe4uft bereits in "));
+    EXPECT_EQ(svc.Terminate(10000), 0);
+}
+
+// A small file system of its own for the job directory, so it can be filled
+// up. Needs root; the test is skipped where mounting is not allowed.
+class SmallDisk {
+public:
+    explicit SmallDisk(const QString& dir) : dir_(dir)
+    {
+        if (::geteuid() != 0) return;
+        QDir().mkpath(dir);
+        QProcess mount;
+        mount.start("mount", {"-t", "tmpfs", "-o", "size=512k", "tmpfs", dir});
+        mounted_ = mount.waitForFinished(10000) && mount.exitStatus() == QProcess::NormalExit && mount.exitCode() == 0;
+    }
+    ~SmallDisk() { Unmount(); }
+    bool Mounted() const { return mounted_; }
+    void Unmount()
+    {
+        if (!mounted_) return;
+        QProcess::execute("umount", {"-l", dir_});
+        mounted_ = false;
+    }
+    // Fills the disk but for one page; the returned file holds the rest.
+    bool Fill(const QString& filler)
+    {
+        FILE* fp = std::fopen(QFile::encodeName(filler).constData(), "wb");
+        if (!fp) return false;
+        const QByteArray chunk(4096, 'f');
+        while (std::fwrite(chunk.constData(), 1, size_t(chunk.size()), fp) == size_t(chunk.size())) {
+            if (std::fflush(fp) != 0) break;
+        }
+        std::fclose(fp);
+        return true;
+    }
+
+private:
+    QString dir_;
+    bool mounted_ = false;
+};
+
+TEST(FieldHardening, AFullDiskNeverSignsAReceiptTwice)
+{
+    e2e::Service svc;
+    SmallDisk disk(svc.JobDir());
+    if (!disk.Mounted()) GTEST_SKIP() << "needs root and tmpfs to fill a disk";
+    QString why;
+    ASSERT_TRUE(svc.Start(&why)) << why.toStdString();
+    const QString jobs = svc.JobDir();
+
+    // The job is in place before the disk fills: its answer finds no room.
+    ASSERT_TRUE(WriteRaw(QFile::encodeName(jobs + "/Voll.tmp"), Bon("Kasse01", "42", "Beleg^4.20:Bar")));
+    ASSERT_TRUE(disk.Fill(jobs + "/filler.bin"));
+    ASSERT_TRUE(QFile::rename(jobs + "/Voll.tmp", jobs + "/Voll.TSE"));
+
+    ASSERT_TRUE(WaitFor([&] { return svc.ReadLog().contains("Voll.SIG konnte nicht geschrieben werden, Err=28"); }))
+        << svc.ReadLog().toStdString();
+    // Passes go on meanwhile; a job the TSE finished is never sent again.
+    const qsizetype logBefore = svc.ReadLog().size();
+    QThread::msleep(1500);
+    EXPECT_TRUE(QFile::exists(jobs + "/Voll.TSE"));
+    EXPECT_EQ(svc.ReadLog().count("Kasse01  TA="), 1);
+    EXPECT_LT(svc.ReadLog().size() - logBefore, 200) << "the log grows while the disk is full";
+
+    ASSERT_TRUE(QFile::remove(jobs + "/filler.bin"));
+    ASSERT_TRUE(WaitFor([&] { return !QFile::exists(jobs + "/Voll.TSE"); }));
+    const QByteArray answer = ReadFile(jobs + "/Voll.SIG");
+    EXPECT_TRUE(answer.startsWith("CMD=BON OK\r\n")) << answer.toStdString();
+    EXPECT_TRUE(answer.endsWith("*EOF*\r\n"));
+    const QByteArray log = svc.ReadLog();
+    EXPECT_EQ(log.count("Kasse01  TA="), 1);
+    EXPECT_EQ(log.count("Voll.SIG konnte nicht geschrieben werden"), 1);
+    EXPECT_EQ(log.count("Voll.SIG nachtr\xe4glich geschrieben"), 1);
+
+    EXPECT_EQ(svc.Terminate(10000), 0);
+    disk.Unmount();
+}
+
+TEST(FieldHardening, AnAnswerStillPendingAtTheEndIsLogged)
+{
+    e2e::Service svc;
+    SmallDisk disk(svc.JobDir());
+    if (!disk.Mounted()) GTEST_SKIP() << "needs root and tmpfs to fill a disk";
+    QString why;
+    ASSERT_TRUE(svc.Start(&why)) << why.toStdString();
+    const QString jobs = svc.JobDir();
+    ASSERT_TRUE(WriteRaw(QFile::encodeName(jobs + "/Rest.tmp"), Bon("Kasse02", "5", "Beleg^5.00:Bar")));
+    ASSERT_TRUE(disk.Fill(jobs + "/filler.bin"));
+    ASSERT_TRUE(QFile::rename(jobs + "/Rest.tmp", jobs + "/Rest.TSE"));
+    ASSERT_TRUE(WaitFor([&] { return svc.ReadLog().contains("Rest.SIG konnte nicht geschrieben werden"); }));
+
+    EXPECT_EQ(svc.Terminate(10000), 0);
+    const QByteArray log = svc.ReadLog();
+    EXPECT_TRUE(log.contains("Antwort f\xfcr Rest nicht geschrieben:"));
+    EXPECT_TRUE(log.contains("CMD=BON OK\r\n"));
+    EXPECT_TRUE(log.contains("SIGTEXT=Beleg^5.00:Bar\r\n"));
+    disk.Unmount();
+}
