@@ -121,6 +121,8 @@ TEST_F(Wrappers, EveryCallLeavesTheLibraryResultAndFailsWithEmptyOrZero)
         script().u64 = 42;
         script().i32 = 3;
         script().buffer = Unhex("300306010500");
+        // The open-transactions length counts 4-byte entries: one fits the six bytes.
+        script().bufferLength = std::string(e.fn) == "se_getOpenTransactions" ? std::optional<uint32_t>(1) : std::nullopt;
         script().trans = {90000, std::string("\x01"), 5, std::string("\x02"), 9};
         script().results[e.fn] = ++code;
         const std::string result = e.call();
