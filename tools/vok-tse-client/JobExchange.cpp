@@ -31,16 +31,23 @@ private:
 };
 
 // Reads the whole file; a missing file yields an empty result and no error.
+// The service may create the answer between a failed open and the look
+// that follows it, so a file that is there is opened once more before its
+// failure counts.
 bool ReadIfPresent(const QString& path, QByteArray& bytes, QString& error)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
+    for (int attempt = 1;; ++attempt) {
+        QFile f(path);
+        if (f.open(QIODevice::ReadOnly)) {
+            bytes = f.readAll();
+            return true;
+        }
         if (!f.exists()) return true;
-        error = QStringLiteral("cannot read %1: %2").arg(path, f.errorString());
-        return false;
+        if (attempt == 2) {
+            error = QStringLiteral("cannot read %1: %2").arg(path, f.errorString());
+            return false;
+        }
     }
-    bytes = f.readAll();
-    return true;
 }
 
 }  // namespace
