@@ -47,7 +47,7 @@ bool WriteRaw(const QByteArray& path, const QByteArray& bytes)
     return std::fclose(fp) == 0 && ok;
 }
 
-bool WaitFor(const std::function<bool()>& done, int ms = 20000)
+bool WaitFor(const std::function<bool()>& done, int ms = 60000)
 {
     for (int waited = 0; waited < ms; waited += 20) {
         if (done()) return true;
@@ -278,7 +278,8 @@ TEST(FieldHardening, AnAnswerStillPendingAtTheEndIsLogged)
     ASSERT_TRUE(WriteRaw(QFile::encodeName(jobs + "/Rest.tmp"), Bon("Kasse02", "5", "Beleg^5.00:Bar")));
     ASSERT_TRUE(disk.Fill(jobs + "/filler.bin"));
     ASSERT_TRUE(QFile::rename(jobs + "/Rest.tmp", jobs + "/Rest.TSE"));
-    ASSERT_TRUE(WaitFor([&] { return svc.ReadLog().contains("Rest.SIG konnte nicht geschrieben werden"); }));
+    ASSERT_TRUE(WaitFor([&] { return svc.ReadLog().contains("Rest.SIG konnte nicht geschrieben werden"); }))
+        << svc.ReadLog().toStdString();
 
     EXPECT_EQ(svc.Terminate(10000), 0);
     const QByteArray log = svc.ReadLog();
