@@ -214,7 +214,7 @@ se_result_t se_updateTime(uint64_t newDateTime)
     SystemLogData log;
     log.operationType = "updateTime";
     log.operationData = der::sequence({der::integer(newDateTime)});
-    return d.commitSystemLog(next, log);
+    return d.commitSystemLog(next, log, ErrorUpdateTimeFailed);
 }
 
 se_result_t se_activateTSE(void)

@@ -147,7 +147,7 @@ se_result_t se_startTransaction(const char *clientId, uint32_t clientIdLength, c
     log.transactionNumber = next.transactionCounter;
     next.openTransactions.push_back(log.transactionNumber);
     SignedLog signedLog;
-    if ((rc = d.commitTransactionLog(next, log, signedLog)) != ExecutionOk)
+    if ((rc = d.commitTransactionLog(next, log, signedLog, ErrorStartTransactionFailed)) != ExecutionOk)
         return rc;
     fillResult(result, buffers, d.serial(), signedLog);
     result->transactionNumber = log.transactionNumber;
@@ -179,7 +179,7 @@ se_result_t se_finishTransaction(const char *clientId, uint32_t clientIdLength, 
     next.openTransactions.erase(open);
     log.transactionNumber = transactionNumber;
     SignedLog signedLog;
-    if ((rc = d.commitTransactionLog(next, log, signedLog)) != ExecutionOk)
+    if ((rc = d.commitTransactionLog(next, log, signedLog, ErrorFinishTransactionFailed)) != ExecutionOk)
         return rc;
     fillResult(result, buffers, d.serial(), signedLog);
     return ExecutionOk;

@@ -224,6 +224,30 @@ bool certificatePublicPoint(const Bytes &certificate, Bytes &point)
     return key && pointOf(key, point);
 }
 
+namespace {
+
+bool unixSecondsOf(const ASN1_TIME *time, uint64_t &seconds)
+{
+    struct tm t {};
+    if (time == nullptr || ASN1_TIME_to_tm(time, &t) != 1)
+        return false;
+    const time_t s = timegm(&t);
+    if (s < 0)
+        return false;
+    seconds = static_cast<uint64_t>(s);
+    return true;
+}
+
+} // namespace
+
+bool certificateValidity(const Bytes &certificate, uint64_t &notBefore, uint64_t &notAfter)
+{
+    const unsigned char *p = certificate.data();
+    Owned<X509> cert(d2i_X509(nullptr, &p, static_cast<long>(certificate.size())));
+    return cert && unixSecondsOf(X509_get0_notBefore(cert.get()), notBefore) &&
+           unixSecondsOf(X509_get0_notAfter(cert.get()), notAfter);
+}
+
 Bytes sha256(const Bytes &data)
 {
     Bytes out(32);

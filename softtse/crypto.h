@@ -51,6 +51,9 @@ bool makeCertificateChain(const SigningKey &tseKey, const std::string &serialHex
 // The uncompressed public point of a DER certificate.
 bool certificatePublicPoint(const Bytes &certificate, Bytes &point);
 
+// notBefore and notAfter of a DER certificate, Unix seconds.
+bool certificateValidity(const Bytes &certificate, uint64_t &notBefore, uint64_t &notAfter);
+
 Bytes sha256(const Bytes &data);
 bool randomBytes(size_t count, Bytes &out);
 

@@ -1,8 +1,10 @@
 #include "device.h"
 
 #include "atomic_file.h"
+#include "export_selection.h"
 #include "settings.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
 #include <fcntl.h>
@@ -102,13 +104,16 @@ se_result_t Device::createFactoryState()
     const Bytes serial = sha256(point);
     const std::string serialHex = toHex(serial);
     const time_t now = ::time(nullptr);
+    // Valid from a day back, so that a clock set to local time west of
+    // Greenwich still lies inside the certificate on the first day.
+    const time_t notBefore = now - 86400;
     const time_t notAfter = settings.certificateValidityDays > 0
                                 ? now + static_cast<time_t>(settings.certificateValidityDays) * 86400
                                 : addYears(now, settings.certificateValidityYears);
     CertificateChain chain;
     Bytes uniqueId;
     std::string pem;
-    if (!makeCertificateChain(key, serialHex, now, notAfter, chain) || !randomBytes(32, uniqueId) ||
+    if (!makeCertificateChain(key, serialHex, notBefore, notAfter, chain) || !randomBytes(32, uniqueId) ||
         !key.toPem(pem))
         return ErrorStoringInitDataFailed;
 
@@ -146,12 +151,27 @@ se_result_t Device::load()
     if (!readFile(dir + kRootCertFile, certificates_.root) || !readFile(dir + kSubCaCertFile, certificates_.subCa) ||
         !readFile(dir + kTseCertFile, certificates_.tse))
         return ErrorTSEResponseDataInvalid;
+    if (!certificateValidity(certificates_.tse, notBefore_, notAfter_))
+        return ErrorTSEResponseDataInvalid;
     serial_ = sha256(publicPoint_);
     if (toHex(serial_) != s.serialHex)
         return ErrorTSEResponseDataInvalid;
+    catchUpWithStoredLogs(s);
     state_ = std::move(s);
     rememberStateFile();
     return ExecutionOk;
+}
+
+// A crash between writing a log message and the state that counts it leaves
+// the message without its count: the counters move past every stored
+// message, so that no number is handed out twice.
+void Device::catchUpWithStoredLogs(DeviceState &s) const
+{
+    for (const LogFileInfo &log : listStoredLogs(stateFolder_)) {
+        s.signatureCounter = std::max(s.signatureCounter, log.signatureCounter);
+        if (log.transaction)
+            s.transactionCounter = std::max(s.transactionCounter, log.transactionNumber);
+    }
 }
 
 void Device::rememberStateFile()
@@ -186,6 +206,10 @@ se_result_t Device::lockForCall()
         unlockAfterCall();
         return ErrorTSEResponseDataInvalid;
     }
+    // Counters only grow; those caught up with the stored logs at the open
+    // stay, whatever an older state file says.
+    s.signatureCounter = std::max(s.signatureCounter, state_.signatureCounter);
+    s.transactionCounter = std::max(s.transactionCounter, state_.transactionCounter);
     state_ = std::move(s);
     stateIno_ = st.st_ino;
     stateMtimeNs_ = mtimeNsOf(st);
@@ -197,9 +221,13 @@ void Device::unlockAfterCall() { ::flock(lockFd_, LOCK_UN); }
 
 uint64_t Device::clockNow() const { return clockOf(state_); }
 
+// The state file may hold any 64-bit values: the sums saturate rather than
+// overflow.
 uint64_t Device::clockOf(const DeviceState &s)
 {
-    const int64_t t = computerClockMs() / 1000 + s.timeOffset;
+    int64_t t = 0;
+    if (__builtin_add_overflow(computerClockMs() / 1000, s.timeOffset, &t))
+        return s.timeOffset < 0 ? 0 : static_cast<uint64_t>(INT64_MAX);
     return t < 0 ? 0 : static_cast<uint64_t>(t);
 }
 
@@ -209,8 +237,15 @@ bool Device::timeValid(const DeviceState &s) const
         return false;
     if (s.timeSyncInterval == 0)
         return true;
-    const int64_t elapsed = computerClockMs() - s.lastTimeUpdateMs;
+    int64_t elapsed = 0;
+    if (__builtin_sub_overflow(computerClockMs(), s.lastTimeUpdateMs, &elapsed))
+        return false;
     return elapsed <= static_cast<int64_t>(s.timeSyncInterval) * 1000;
+}
+
+bool Device::storeFails(const char *what)
+{
+    return storeFaults_.check(stateFolder_ + "/faults", what).kind == FaultAction::Fail;
 }
 
 se_result_t Device::storageError() const
@@ -236,42 +271,56 @@ se_result_t Device::commitWithLog(DeviceState &next, const Bytes &signedPart, co
     if (!key_.signPlain(signedPart.data(), signedPart.size(), signature))
         return ErrorSigningSystemOperationDataFailed;
     const Bytes message = completeLogMessage(signedPart, signature);
-    if (next.storedLogBytes + message.size() > next.totalLogMemory)
+    if (next.storedLogBytes > next.totalLogMemory || message.size() > next.totalLogMemory - next.storedLogBytes)
         return ErrorStorageFailure;
     next.storedLogBytes += message.size();
-    // The state goes first: a crash after it leaves a gap in the stored
-    // logs, never a counter that is handed out twice.
-    if (!replaceFile(stateFolder_ + "/" + kStateFile, serializeState(next)))
+    // The message goes first and the state that counts it second: a failure
+    // takes the message back, and a crash between the two leaves a message
+    // that the next open counts (catchUpWithStoredLogs).
+    const std::string logPath = stateFolder_ + "/" + name;
+    const std::string statePath = stateFolder_ + "/" + kStateFile;
+    if (storeFails("store.log") || !replaceFile(logPath, message.data(), message.size()))
         return storageError();
+    const bool stateWritten = !storeFails("store.state") && replaceFile(statePath, serializeState(next));
+    if (!stateWritten || !syncDirectory(stateFolder_)) {
+        if (stateWritten)
+            replaceFile(statePath, serializeState(state_));
+        ::unlink(logPath.c_str());
+        syncDirectory(stateFolder_);
+        rememberStateFile();
+        return storageError();
+    }
     state_ = next;
-    rememberStateFile();
-    if (!replaceFile(stateFolder_ + "/" + name, message.data(), message.size()) || !syncDirectory(stateFolder_))
-        return storageError();
     rememberStateFile();
     signedLog.signature = std::move(signature);
     return ExecutionOk;
 }
 
-se_result_t Device::commitTransactionLog(DeviceState &next, const TransactionLogData &data, SignedLog &signedLog)
+se_result_t Device::commitTransactionLog(DeviceState &next, const TransactionLogData &data, SignedLog &signedLog,
+                                         se_result_t exhausted)
 {
     if (next.signatureCounter == 0xFFFFFFFFu)
-        return ErrorStorageFailure;
+        return exhausted;
+    signedLog.logTime = clockOf(next);
+    if (!certificateCovers(signedLog.logTime))
+        return ErrorCertificateExpired;
     next.signatureCounter += 1;
     signedLog.signatureCounter = next.signatureCounter;
-    signedLog.logTime = clockOf(next);
     const Bytes signedPart = transactionLogSignedPart(data, serial_, signedLog.signatureCounter, signedLog.logTime);
     return commitWithLog(next, signedPart, transactionLogName(data, signedLog.signatureCounter, signedLog.logTime),
                          signedLog);
 }
 
-se_result_t Device::commitSystemLog(DeviceState &next, const SystemLogData &data)
+se_result_t Device::commitSystemLog(DeviceState &next, const SystemLogData &data, se_result_t exhausted)
 {
     if (next.signatureCounter == 0xFFFFFFFFu)
-        return ErrorStorageFailure;
-    next.signatureCounter += 1;
+        return exhausted;
     SignedLog signedLog;
-    signedLog.signatureCounter = next.signatureCounter;
     signedLog.logTime = clockOf(next);
+    if (!certificateCovers(signedLog.logTime))
+        return ErrorCertificateExpired;
+    next.signatureCounter += 1;
+    signedLog.signatureCounter = next.signatureCounter;
     const Bytes signedPart = systemLogSignedPart(data, serial_, signedLog.signatureCounter, signedLog.logTime);
     return commitWithLog(next, signedPart,
                          systemLogName(data.operationType, signedLog.signatureCounter, signedLog.logTime), signedLog);

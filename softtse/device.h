@@ -5,6 +5,7 @@
 
 #include "crypto.h"
 #include "device_state.h"
+#include "faults.h"
 #include "log_message.h"
 #include "se_api.h"
 
@@ -53,13 +54,20 @@ public:
     uint64_t clockNow() const; // the TSE's clock, Unix seconds
     static uint64_t clockOf(const DeviceState &s);
     bool timeValid(const DeviceState &s) const; // time set and sync interval not run out
+    // The TSE certificate's notBefore..notAfter holds the time.
+    bool certificateCovers(uint64_t logTime) const { return logTime >= notBefore_ && logTime <= notAfter_; }
 
     // Persists next without a log message (PIN retries, for instance).
     se_result_t commit(const DeviceState &next);
     // Takes the next signature counter in next, signs the log message,
-    // then persists state and message; state() is next afterwards.
-    se_result_t commitTransactionLog(DeviceState &next, const TransactionLogData &data, SignedLog &signedLog);
-    se_result_t commitSystemLog(DeviceState &next, const SystemLogData &data);
+    // then persists message and state; state() is next afterwards. With the
+    // signature counter at its end the call answers exhausted; with the
+    // TSE's clock outside the certificate, ErrorCertificateExpired. A failure
+    // leaves neither the message nor the new state on the disk.
+    se_result_t commitTransactionLog(DeviceState &next, const TransactionLogData &data, SignedLog &signedLog,
+                                     se_result_t exhausted);
+    se_result_t commitSystemLog(DeviceState &next, const SystemLogData &data,
+                                se_result_t exhausted = ErrorSigningSystemOperationDataFailed);
 
     // Session logins: they end with the session, not stored.
     bool adminLoggedIn = false;
@@ -73,6 +81,8 @@ private:
     se_result_t commitWithLog(DeviceState &next, const Bytes &signedPart, const std::string &name,
                               SignedLog &signedLog);
     se_result_t storageError() const;
+    bool storeFails(const char *what); // the fault file's "store.log" / "store.state"
+    void catchUpWithStoredLogs(DeviceState &s) const;
 
     std::string path_;
     std::string stateFolder_;
@@ -82,6 +92,9 @@ private:
     Bytes serial_;
     Bytes publicPoint_;
     CertificateChain certificates_;
+    uint64_t notBefore_ = 0;
+    uint64_t notAfter_ = 0;
+    FaultFile storeFaults_;
     ino_t stateIno_ = 0;
     int64_t stateMtimeNs_ = 0;
     off_t stateSize_ = 0;

@@ -15,22 +15,28 @@ struct DirClose {
 constexpr uint32_t kNotSet = 0xFFFFFFFFu;
 constexpr uint64_t kNoTime = 0xFFFFFFFFu;
 
+uint32_t firstNumber(const ExportRange &r)
+{
+    return r.transactionNumber != kNotSet ? r.transactionNumber : r.startTransactionNumber;
+}
+
+uint32_t lastNumber(const ExportRange &r)
+{
+    return r.transactionNumber != kNotSet ? r.transactionNumber : r.endTransactionNumber;
+}
+
+bool timeInRange(const LogFileInfo &log, const ExportRange &r)
+{
+    return log.logTime >= r.startDate && (r.endDate == kNoTime || log.logTime <= r.endDate);
+}
+
 bool transactionInRange(const LogFileInfo &log, const ExportRange &r)
 {
     if (!r.allClients && log.clientId != r.clientId)
         return false;
-    if (r.transactionNumber != kNotSet) {
-        if (log.transactionNumber != r.transactionNumber)
-            return false;
-    } else {
-        if (log.transactionNumber < r.startTransactionNumber)
-            return false;
-        if (r.endTransactionNumber != kNotSet && log.transactionNumber > r.endTransactionNumber)
-            return false;
-    }
-    if (log.logTime < r.startDate)
+    if (log.transactionNumber < firstNumber(r))
         return false;
-    return r.endDate == kNoTime || log.logTime <= r.endDate;
+    return lastNumber(r) == kNotSet || log.transactionNumber <= lastNumber(r);
 }
 
 } // namespace
@@ -51,27 +57,29 @@ std::vector<LogFileInfo> listStoredLogs(const std::string &folder)
 
 std::vector<LogFileInfo> selectLogs(const std::vector<LogFileInfo> &stored, const ExportRange &r)
 {
-    std::vector<LogFileInfo> chosen;
-    uint32_t firstCounter = kNotSet;
-    uint32_t lastCounter = 0;
+    // The system logs' counter window (below, upTo]: bounded by the
+    // transactions of every client, so that a client's export and the
+    // export of all clients cut the series at the same places.
+    const uint32_t first = firstNumber(r);
+    const uint32_t last = lastNumber(r);
+    const bool openAbove = last == kNotSet;
+    uint32_t below = 0;
+    uint32_t upTo = 0;
     for (const LogFileInfo &log : stored) {
-        if (!log.transaction || !transactionInRange(log, r))
+        if (!log.transaction)
             continue;
-        firstCounter = std::min(firstCounter, log.signatureCounter);
-        lastCounter = std::max(lastCounter, log.signatureCounter);
-        chosen.push_back(log);
+        if (log.transactionNumber < first)
+            below = std::max(below, log.signatureCounter);
+        if (openAbove || log.transactionNumber <= last)
+            upTo = std::max(upTo, log.signatureCounter);
     }
-    const bool single = r.transactionNumber != kNotSet;
-    const bool openBelow = !single && r.startTransactionNumber <= 1 && r.startDate == 0;
-    const bool openAbove = !single && r.endTransactionNumber == kNotSet && r.endDate == kNoTime;
-    if (chosen.empty() && !(openBelow && openAbove))
-        return chosen;
+    std::vector<LogFileInfo> chosen;
     for (const LogFileInfo &log : stored) {
-        if (log.transaction)
+        if (!timeInRange(log, r))
             continue;
-        const bool aboveFirst = openBelow || (!chosen.empty() && log.signatureCounter >= firstCounter);
-        const bool belowLast = openAbove || (!chosen.empty() && log.signatureCounter <= lastCounter);
-        if (aboveFirst && belowLast)
+        const bool wanted = log.transaction ? transactionInRange(log, r)
+                                            : log.signatureCounter > below && (openAbove || log.signatureCounter <= upTo);
+        if (wanted)
             chosen.push_back(log);
     }
     std::sort(chosen.begin(), chosen.end(), [](const LogFileInfo &a, const LogFileInfo &b) {

@@ -21,9 +21,13 @@ struct ExportRange {
 // The log messages stored in the state folder, by their file names.
 std::vector<LogFileInfo> listStoredLogs(const std::string &folder);
 
-// Transaction logs in the range, and the system logs whose signature
-// counters lie between the first and last of them (or before or after,
-// when the range is open on that side); ordered by signature counter.
+// The logs of the transactions in the range (of the one client, when the
+// range names one), and every system log whose signature counter lies above
+// the highest counter of any transaction below the range and not above the
+// highest counter of any transaction up to its end (no limit when the end is
+// open). Consecutive ranges thus share out every log exactly once, the logs
+// written between two transactions included. Dates narrow both kinds by
+// logTime. Ordered by signature counter.
 std::vector<LogFileInfo> selectLogs(const std::vector<LogFileInfo> &stored, const ExportRange &range);
 
 } // namespace softtse

@@ -95,7 +95,7 @@ se_result_t checkSigning(const Device &device)
     default:
         break;
     }
-    if (static_cast<uint64_t>(::time(nullptr)) > s.certificateExpiry)
+    if (!device.certificateCovers(device.clockNow()))
         return ErrorCertificateExpired;
     return device.timeValid(s) ? ExecutionOk : ErrorTimeNotSet;
 }

@@ -2,7 +2,9 @@
 
 #include <archive.h>
 #include <archive_entry.h>
+#include <fcntl.h>
 #include <memory>
+#include <unistd.h>
 
 namespace softtse {
 
@@ -28,11 +30,18 @@ TarWriter::~TarWriter()
 {
     if (archive_)
         archive_write_free(archive_); // also closes an archive left open
+    // After a fatal error (a full disk) libarchive no longer closes what it
+    // opened, so the file is opened and closed here.
+    if (fd_ >= 0)
+        ::close(fd_);
 }
 
 bool TarWriter::openFile(const std::string &path)
 {
-    open_ = archive_ && archive_write_open_filename(archive_, path.c_str()) == ARCHIVE_OK;
+    if (!archive_ || fd_ >= 0)
+        return false;
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    open_ = fd_ >= 0 && archive_write_open_fd(archive_, fd_) == ARCHIVE_OK;
     return open_;
 }
 
@@ -76,7 +85,13 @@ bool TarWriter::finish()
     if (!open_)
         return false;
     open_ = false;
-    return archive_write_close(archive_) == ARCHIVE_OK;
+    bool ok = archive_write_close(archive_) == ARCHIVE_OK;
+    if (fd_ >= 0) {
+        ok = ::fsync(fd_) == 0 && ok;
+        ok = ::close(fd_) == 0 && ok;
+        fd_ = -1;
+    }
+    return ok;
 }
 
 } // namespace softtse

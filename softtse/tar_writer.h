@@ -20,6 +20,8 @@ public:
     TarWriter(const TarWriter &) = delete;
     TarWriter &operator=(const TarWriter &) = delete;
 
+    // Creates or truncates path. The descriptor is released with the writer,
+    // whatever state libarchive is left in.
     bool openFile(const std::string &path);
     bool openMemory(); // the archive collects in memory()
     bool add(const std::string &name, const uint8_t *data, size_t size, time_t modified);
@@ -35,6 +37,7 @@ private:
 
     struct archive *archive_ = nullptr;
     bool open_ = false;
+    int fd_ = -1; // ours, not libarchive's: closed even after a fatal write error
     Bytes memory_;
 };
 

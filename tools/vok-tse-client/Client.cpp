@@ -6,6 +6,7 @@
 #include "vok-tse-client/JobExchange.h"
 #include "vok-tse-client/JobText.h"
 #include "vok-tse-client/QrText.h"
+#include "vok-tse-client/Verify.h"
 
 #include <QDir>
 #include <chrono>
@@ -88,6 +89,7 @@ RunResult Run(const Options& o)
 
 RunResult RunCommandLine(const std::vector<QByteArray>& args)
 {
+    if (!args.empty() && args.front() == "verify") return RunVerify({args.begin() + 1, args.end()});
     const ParseResult parsed = ParseArguments(args);
     if (parsed.options.help) return {ExitOk, UsageText().toUtf8(), {}};
     if (!parsed.ok()) return {ExitUsage, {}, parsed.error + QStringLiteral(" (see --help)")};

@@ -176,12 +176,15 @@ QString UsageText()
         "       | text --kasid ID --sigtext TEXT\n"
         "       | export --kasid ID [--von N] [--bis N]\n"
         "       | status --kasid ID\n"
+        "       vok-tse-client verify [--json] FILE.TAR...\n"
         "\n"
         "Writes one job into JOBDIR (default ./TSE), waits for its answer, prints it and\n"
         "removes it (unless --keep). --json prints the answer as one JSON object.\n"
         "bon --qr also prints the receipt's DSFinV-K QR-code text (a status job runs first).\n"
         "Exit codes: 0 OK, 1 ERR answer or TSE offline, 2 no answer in time (default 30 s),\n"
-        "64 wrong call, 74 the job could not be written or the answer not read.\n");
+        "64 wrong call, 74 the job could not be written or the answer not read.\n"
+        "verify checks a series of TSE export archives (certificates, signatures, names,\n"
+        "gapless signature counters): 0 nothing wrong, 1 findings, 74 an archive unreadable.\n");
 }
 
 }  // namespace vokclient
