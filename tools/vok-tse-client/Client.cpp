@@ -3,6 +3,7 @@
 #include "vok-tse-client/Answer.h"
 #include "vok-tse-client/AnswerJson.h"
 #include "vok-tse-client/ExitCodes.h"
+#include "vok-tse-client/Health.h"
 #include "vok-tse-client/JobExchange.h"
 #include "vok-tse-client/JobText.h"
 #include "vok-tse-client/QrText.h"
@@ -88,6 +89,7 @@ RunResult Run(const Options& o)
 
 RunResult RunCommandLine(const std::vector<QByteArray>& args)
 {
+    if (IsHealthCommand(args)) return RunHealth(args);
     const ParseResult parsed = ParseArguments(args);
     if (parsed.options.help) return {ExitOk, UsageText().toUtf8(), {}};
     if (!parsed.ok()) return {ExitUsage, {}, parsed.error + QStringLiteral(" (see --help)")};
