@@ -1,6 +1,7 @@
 // The job pass: every tick of the poll timer scans the job directory and
 // carries out the jobs of that scan, one after the other.
 #include "jobs/Jobs.h"
+#include "jobs/TseWatch.h"
 
 #include "platform/DateTime.h"
 #include "platform/Files.h"
@@ -315,13 +316,16 @@ void TMainForm::Abarbeiten_TseJobs()
     TJobPassState& st = PassState(*this);
     TJobContext ctx;
     ScanForTA(*this, ctx, st);
+    const int jobsFound = static_cast<int>(ctx.JobDateien.size());
     RetryPending(*this, st);
     while (!ctx.JobDateien.isEmpty() && !ProgEnde && !SessionEndPending) {
         TakeNextJob(*this, ctx);
         if (st.Pending.count(ctx.JobDatei)) continue;  // answered already; only its file work is left
         JobScope job(*this);
         try {
+            TseBeforeJob(*this, st);
             Bearbeite_Job(*this, ctx, st);
+            TseAfterJob(*this, st, ctx);
         } catch (const std::exception& e) {
             LogJobError(*this, st, ctx, QString::fromLocal8Bit(e.what()));
         } catch (...) {
@@ -331,4 +335,5 @@ void TMainForm::Abarbeiten_TseJobs()
         // the job stays, so the handle is merely given back.
         if (ctx.F.IsOpen()) (void)ctx.F.Close();
     }
+    TseAfterPass(*this, st, jobsFound);
 }

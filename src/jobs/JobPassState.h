@@ -3,7 +3,9 @@
 // and the errors already reported.
 #pragma once
 
+#include "jobs/HealthStatus.h"
 #include "jobs/RepeatedErrors.h"
+#include "jobs/TseConnection.h"
 #include "platform/Files.h"
 
 #include <QByteArray>
@@ -25,4 +27,10 @@ struct TJobPassState {
     TRepeatedErrors Errors;
     std::map<QByteArray, TPendingAnswer> Pending;  // by listed job file name
     int LastScanError = 0;
+    TTseConnection Tse;           // reachability of the TSE and its reconnection
+    THealthInputs Health;         // what the status file says
+    THealthWriter HealthWriter;
+    plat::TDateTime HealthFactsAt = 0.0;  // when the TSE's figures were last read
+    bool HealthFactsStale = true;         // a job or a reconnection changed them
+    int HealthWriteError = 0;             // last failure writing the status file, reported once
 };

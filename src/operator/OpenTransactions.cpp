@@ -1,5 +1,7 @@
 // Finishing the transactions that the TSE still holds open, and deactivating
 // the TSE; both on the window thread.
+#include "operator/OpenTransactions.h"
+
 #include "platform/Ansi.h"
 #include "platform/Dialogs.h"
 #include "shell/MainForm.h"
@@ -49,6 +51,8 @@ void FinishOne(TMainForm& form, const QString& number)
         form.lbSigNr->setText(QString::number(TransRes.signatureCounter));
 }
 
+}  // namespace
+
 void FinishOpenTransactions(TMainForm& form)
 {
     form.SetTseRunning(true);
@@ -63,8 +67,6 @@ void FinishOpenTransactions(TMainForm& form)
     if (form.liErr->count() > 0 && form.liErr->item(0)->text().left(12) == QLatin1String("offene Trans"))
         delete form.liErr->takeItem(0);
 }
-
-}  // namespace
 
 void TMainForm::Btn_TAFreeClick()
 {

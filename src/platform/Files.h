@@ -120,6 +120,12 @@ QString DisplayName(const QByteArray& entryName);
 // Whole-file helpers for byte data.
 int ReadFileBytes(const FsPath& path, std::string& bytes);
 int WriteFileBytes(const FsPath& path, const std::string& bytes);
+// Replaces the file's content as one step for every reader: the bytes go to
+// a file beside it (name + ".tmp"), onto the disk, and are renamed over it.
+int ReplaceFileBytes(const FsPath& path, const std::string& bytes);
+
+// Bytes free for an ordinary user on the file system holding dir.
+int DiskFreeBytes(const FsPath& dir, int64_t& bytes);
 
 // Text of an errno value, for messages.
 QString ErrorText(int err);

@@ -1,6 +1,7 @@
 #include "platform/Host.h"
 
 #include <QSysInfo>
+#include <unistd.h>
 
 namespace plat {
 
@@ -8,6 +9,16 @@ namespace plat {
 QString ComputerName()
 {
     return QSysInfo::machineHostName().left(15);
+}
+
+QString HostName()
+{
+    return QSysInfo::machineHostName();
+}
+
+int64_t ProcessId()
+{
+    return static_cast<int64_t>(::getpid());
 }
 
 }  // namespace plat

@@ -2,6 +2,7 @@
 // timer. Opens the TSE, offers to reactivate a deactivated one, initialises a
 // new one, checks its certification and fills the technical-data view. Also
 // the reopening of the TSE that the export paths use.
+#include "operator/OpenTransactions.h"
 #include "platform/Ansi.h"
 #include "platform/DateTime.h"
 #include "platform/Dialogs.h"
@@ -186,6 +187,10 @@ void TMainForm::CMSTART()
 
     // 13. Also sets the TSE's clock and the moment of its next update.
     TSE_Daten_abfragen();
+
+    // Unattended, nobody frees what a crash left open: done before any job.
+    FinishOpenTransactionsUnattended(*this);
+    if (!self) return;
 
     // 14. Jobs are taken from now on.
     Timer1->start(PollInterval);

@@ -3,6 +3,7 @@
 #include "vok-tse-client/Answer.h"
 #include "vok-tse-client/AnswerJson.h"
 #include "vok-tse-client/ExitCodes.h"
+#include "vok-tse-client/Health.h"
 #include "vok-tse-client/JobExchange.h"
 #include "vok-tse-client/JobText.h"
 #include "vok-tse-client/QrText.h"
@@ -90,6 +91,7 @@ RunResult Run(const Options& o)
 RunResult RunCommandLine(const std::vector<QByteArray>& args)
 {
     if (!args.empty() && args.front() == "verify") return RunVerify({args.begin() + 1, args.end()});
+    if (IsHealthCommand(args)) return RunHealth(args);
     const ParseResult parsed = ParseArguments(args);
     if (parsed.options.help) return {ExitOk, UsageText().toUtf8(), {}};
     if (!parsed.ok()) return {ExitUsage, {}, parsed.error + QStringLiteral(" (see --help)")};

@@ -1,0 +1,72 @@
+// The status file Vok_TSE.status.json in the job directory: how the service
+// and its TSE are, for monitoring and for cash registers on other machines,
+// which see only that share. Written beside and renamed into place, on every
+// change of its content and at least every 10 seconds, so that its age tells
+// whether the service still runs.
+#pragma once
+
+#include "platform/DateTime.h"
+#include "platform/Files.h"
+
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+inline constexpr const char* kHealthFileName = "Vok_TSE.status.json";
+
+struct THealthInputs {
+    bool tseOnline = false;
+    QString tseError;                       // "1004h", or empty
+    QString serial;                         // hex, as STATUS gives it
+    std::optional<plat::TDateTime> certificateExpires;
+    int64_t certificateDaysLeft = 0;        // only with certificateExpires
+    uint32_t transactionCounter = 0;
+    uint32_t signatureCounter = 0;
+    uint32_t openTransactions = 0;
+    uint32_t clients = 0;
+    int logMemoryFreePercent = 0;
+    int jobsWaiting = 0;                    // job files of the last scan
+    std::optional<plat::TDateTime> lastJob; // last answered job
+    int64_t diskFreeBytes = 0;              // of the job directory
+    int64_t pid = 0;
+    QString host;
+    QString version;
+
+    bool operator==(const THealthInputs&) const = default;
+};
+
+// The file's content: one JSON object, times in ISO 8601 with the local
+// offset, `updated` the moment of writing.
+std::string HealthJson(const THealthInputs& in, plat::TDateTime updated);
+
+// ISO 8601 forms of a local date-time value.
+QString IsoDateTime(plat::TDateTime t);
+QString IsoDate(plat::TDateTime t);
+
+// The certificate's end as the TSE wrappers give it ("DD.MM.YY hh:nn:ss");
+// nothing for an empty or unreadable text.
+std::optional<plat::TDateTime> ParseTseDate(const std::string& text);
+
+// Decides when the file is written and writes it.
+class THealthWriter {
+public:
+    using Clock = std::function<plat::TDateTime()>;
+    static constexpr double kRefresh = 10.0 / 86400.0;  // days
+
+    explicit THealthWriter(Clock now = plat::Now);
+
+    // Writes the file when its content changed or the last write is
+    // kRefresh old; a failed write is tried again at the next call. 0, or
+    // the error number of the failed write.
+    int Update(const plat::FsPath& file, const THealthInputs& in);
+
+    int writes() const { return writes_; }
+
+private:
+    Clock now_;
+    std::optional<THealthInputs> written_;
+    plat::TDateTime lastWrite_ = 0.0;
+    int writes_ = 0;
+};

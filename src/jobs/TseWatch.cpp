@@ -1,0 +1,152 @@
+#include "jobs/TseWatch.h"
+
+#include "platform/DateTime.h"
+#include "platform/Host.h"
+#include "shell/MainForm.h"
+#include "tse/TseLib.h"
+
+#include <QLabel>
+#include <QListWidget>
+#include <cmath>
+
+namespace {
+
+// As the start-up's first opening: one attempt blocks the window at most
+// this long.
+constexpr int32_t kReopenTimeout = 5000;
+const QString kLostNotice = QStringLiteral("TSE nicht erreichbar seit ");
+const QString kVersion = QStringLiteral("2.1");
+
+void RemoveLostNotice(TMainForm& form)
+{
+    for (int i = form.liErr->count() - 1; i >= 0; --i)
+        if (form.liErr->item(i)->text().startsWith(kLostNotice)) delete form.liErr->takeItem(i);
+}
+
+// The TSE answers again: its clock is set before the next transaction, and
+// the window shows its counters as they are now.
+void Reconnected(TMainForm& form, TJobPassState& st, uint32_t transactionCounter)
+{
+    st.Tse.Reconnected();
+    form.Log(QStringLiteral("TSE wieder verbunden"));
+    form.NextTimeSet = 0.0;
+    form.lbTANr->setText(QString::number(transactionCounter));
+    const uint32_t signatureCounter = tse_getSignatureCounter(TseSN);
+    if (TseRes == 0) form.lbSigNr->setText(QString::number(signatureCounter));
+    RemoveLostNotice(form);
+    st.HealthFactsStale = true;
+}
+
+void TryReconnect(TMainForm& form, TJobPassState& st, bool jobWaiting)
+{
+    if (!st.Tse.AttemptDue(jobWaiting)) return;
+    form.ReOpenTSE(kReopenTimeout);
+    // ReOpenTSE leaves the result of its logout; whether the TSE really
+    // answers again shows in a plain query.
+    const uint32_t transactionCounter = tse_getTransactionCounter();
+    const int32_t res = TseRes;
+    if (res != 0) {
+        st.Tse.AttemptFailed(res);
+        return;
+    }
+    Reconnected(form, st, transactionCounter);
+}
+
+uint32_t CountOpenTransactions(std::string list)
+{
+    uint32_t n = 0;
+    size_t pos = 0;
+    while ((pos = list.find_first_not_of(' ', pos)) != std::string::npos) {
+        ++n;
+        pos = list.find(' ', pos);
+    }
+    return n;
+}
+
+// The TSE's figures for the status file. Read only while the TSE is online:
+// a lost TSE keeps its last known figures.
+void ReadTseFacts(TMainForm& form, TJobPassState& st)
+{
+    THealthInputs& h = st.Health;
+    const uint32_t transactionCounter = tse_getTransactionCounter();
+    if (TseRes != 0) {
+        NoteTseLoss(form, st.Tse, TseRes);
+        return;
+    }
+    h.transactionCounter = transactionCounter;
+    h.serial = QString::fromStdString(TseSN);
+    const uint32_t signatureCounter = tse_getSignatureCounter(TseSN);
+    if (TseRes == 0) h.signatureCounter = signatureCounter;
+    h.certificateExpires = ParseTseDate(tse_getCertificateExpirationDate(TseSN));
+    if (h.certificateExpires)
+        h.certificateDaysLeft = static_cast<int64_t>(std::floor(*h.certificateExpires - plat::Now()));
+    const std::string open = tse_getOpenTransactions();
+    if (TseRes == 0) h.openTransactions = CountOpenTransactions(open);
+    const uint32_t clients = tse_getCurrentNumberOfClients();
+    if (TseRes == 0) h.clients = clients;
+    const uint64_t total = tse_getTotalLogMemory();
+    const uint64_t available = total ? tse_getAvailableLogMemory() : 0;
+    if (total && TseRes == 0) h.logMemoryFreePercent = static_cast<int>(available * 100 / total);
+}
+
+void UpdateHealth(TMainForm& form, TJobPassState& st, int jobsFound)
+{
+    const plat::TDateTime now = plat::Now();
+    const bool factsDue = st.HealthFactsStale || now - st.HealthFactsAt >= THealthWriter::kRefresh ||
+                          now < st.HealthFactsAt;
+    THealthInputs& h = st.Health;
+    if (factsDue) {
+        if (!st.Tse.Lost()) ReadTseFacts(form, st);
+        int64_t free = 0;
+        if (plat::DiskFreeBytes(form.DatenVerz, free) == 0) h.diskFreeBytes = free;
+        st.HealthFactsAt = now;
+        st.HealthFactsStale = false;
+    }
+    h.tseOnline = !st.Tse.Lost();
+    h.tseError = st.Tse.LastError() ? QString::fromStdString(ErgStrOf(st.Tse.LastError())) : QString();
+    h.jobsWaiting = jobsFound;
+    if (h.pid == 0) {
+        h.pid = plat::ProcessId();
+        h.host = plat::HostName();
+        h.version = kVersion;
+    }
+    const int err = st.HealthWriter.Update(plat::FsPath(form.DatenVerz + "\\" + kHealthFileName), h);
+    if (err != 0 && err != st.HealthWriteError)
+        form.Log(QStringLiteral("%1 konnte nicht geschrieben werden, Err=%2").arg(kHealthFileName).arg(err));
+    st.HealthWriteError = err;
+}
+
+}  // namespace
+
+void NoteTseLoss(TMainForm& form, TTseConnection& conn, int32_t code)
+{
+    if (!conn.NoteFailure(code)) return;
+    form.Log("TSE nicht erreichbar, Err=" + QString::fromStdString(ErgStrOf(code)));
+    form.liErr->addItem(kLostNotice + plat::FormatDateTime(QStringLiteral("hh:nn"), conn.LostSince()));
+}
+
+void TseBeforeJob(TMainForm& form, TJobPassState& st)
+{
+    TryReconnect(form, st, true);
+}
+
+void TseAfterJob(TMainForm& form, TJobPassState& st, const TJobContext& ctx)
+{
+    if (!ctx.AnswerStarted) return;  // no command reached the TSE
+    st.Health.lastJob = plat::Now();
+    st.HealthFactsStale = true;
+    const int32_t res = TseRes;
+    if (st.Tse.Lost() && res == 0) {
+        // The job's own calls found the TSE again (an export opens it anew).
+        const uint32_t transactionCounter = tse_getTransactionCounter();
+        if (TseRes == 0) Reconnected(form, st, transactionCounter);
+        return;
+    }
+    NoteTseLoss(form, st.Tse, res);
+}
+
+void TseAfterPass(TMainForm& form, TJobPassState& st, int jobsFound)
+{
+    if (jobsFound == 0) TryReconnect(form, st, false);
+    UpdateHealth(form, st, jobsFound);
+}

@@ -1,0 +1,13 @@
+// A service without an operator has nobody to press "TA freigeben": a
+// transaction left open by a crash would stay open, and enough of them make
+// the TSE refuse new ones. So the start finishes them itself.
+#include "operator/OpenTransactions.h"
+
+#include "platform/Dialogs.h"
+#include "shell/MainForm.h"
+
+void FinishOpenTransactionsUnattended(TMainForm& form)
+{
+    if (!dynamic_cast<plat::UnattendedResponder*>(plat::CurrentDialogResponder())) return;
+    FinishOpenTransactions(form);
+}
