@@ -23,9 +23,6 @@ std::string Hex(const unsigned char* d, size_t n)
     return s;
 }
 
-struct MdCtxFree {
-    void operator()(EVP_MD_CTX* c) const { EVP_MD_CTX_free(c); }
-};
 struct SigFree {
     void operator()(ECDSA_SIG* s) const { ECDSA_SIG_free(s); }
 };
@@ -54,7 +51,11 @@ std::unique_ptr<ExportCertificate> ExportCertificate::FromDer(const std::vector<
     return c;
 }
 
-ExportCertificate::~ExportCertificate() { X509_free(X(cert_)); }
+ExportCertificate::~ExportCertificate()
+{
+    EVP_PKEY_CTX_free(static_cast<EVP_PKEY_CTX*>(verify_));
+    X509_free(X(cert_));
+}
 
 std::string ExportCertificate::KeyHashHex() const
 {
@@ -101,9 +102,18 @@ bool ExportCertificate::VerifiesPlainSignature(const std::vector<uint8_t>& data,
     unsigned char* der = nullptr;
     const int derLength = i2d_ECDSA_SIG(sig.get(), &der);
     if (derLength <= 0) return false;
-    std::unique_ptr<EVP_MD_CTX, MdCtxFree> ctx(EVP_MD_CTX_new());
-    const bool ok = ctx && EVP_DigestVerifyInit(ctx.get(), nullptr, EVP_sha384(), nullptr, key) == 1 &&
-                    EVP_DigestVerify(ctx.get(), der, static_cast<size_t>(derLength), data.data(), data.size()) == 1;
+    if (!verify_) {
+        EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(key, nullptr);
+        if (ctx && EVP_PKEY_verify_init(ctx) == 1 && EVP_PKEY_CTX_set_signature_md(ctx, EVP_sha384()) == 1)
+            verify_ = ctx;
+        else
+            EVP_PKEY_CTX_free(ctx);
+    }
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int digestLength = 0;
+    const bool ok = verify_ && EVP_Digest(data.data(), data.size(), digest, &digestLength, EVP_sha384(), nullptr) == 1 &&
+                    EVP_PKEY_verify(static_cast<EVP_PKEY_CTX*>(verify_), der, static_cast<size_t>(derLength), digest,
+                                    digestLength) == 1;
     OPENSSL_free(der);
     return ok;
 }

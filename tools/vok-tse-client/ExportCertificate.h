@@ -29,7 +29,8 @@ public:
 
 private:
     ExportCertificate() = default;
-    void* cert_ = nullptr;  // X509
+    void* cert_ = nullptr;       // X509
+    mutable void* verify_ = nullptr;  // EVP_PKEY_CTX, set up once: a set-up checks the key anew
 };
 
 std::string Sha256Hex(const std::vector<uint8_t>& data);
