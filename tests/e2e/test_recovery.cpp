@@ -58,11 +58,12 @@ TEST(TseRecovery, TheDriveGoesAndComesBackWithoutARestart)
 
     // The stick loses power.
     const QString marker = svc.DriveDir() + "/TSE-IO.bin";
-    ASSERT_TRUE(QFile::rename(marker, marker + ".away"));
+    ASSERT_TRUE(QFile::rename(marker, marker + ".away")) << "marker not moved away";
     const QByteArray refused = Bon(svc, "2", &rc);
     EXPECT_EQ(rc, 1);
     EXPECT_TRUE(refused.startsWith("CMD=BON ERR 1004h")) << refused.toStdString();
-    ASSERT_TRUE(WaitFor([&] { return StatusFile(svc).value("tse_online") == QJsonValue(false); }));
+    ASSERT_TRUE(WaitFor([&] { return StatusFile(svc).value("tse_online") == QJsonValue(false); }))
+        << QJsonDocument(StatusFile(svc)).toJson().toStdString() << svc.ReadLog().toStdString();
     EXPECT_EQ(StatusFile(svc).value("tse_error").toString(), "1004h");
     const e2e::ClientResult degraded = svc.Client({"health"});
     EXPECT_EQ(degraded.exitCode, 1) << degraded.out.toStdString();
@@ -75,7 +76,7 @@ TEST(TseRecovery, TheDriveGoesAndComesBackWithoutARestart)
     EXPECT_TRUE(status.out.contains("TSE nicht erreichbar seit ")) << status.out.toStdString();
 
     // Back again: the service notices without any job.
-    ASSERT_TRUE(QFile::rename(marker + ".away", marker));
+    ASSERT_TRUE(QFile::rename(marker + ".away", marker)) << "marker not put back";
     ASSERT_TRUE(WaitFor([&] { return StatusFile(svc).value("tse_online") == QJsonValue(true); }))
         << svc.ReadLog().toStdString();
     const QByteArray signedBon = Bon(svc, "3", &rc);
