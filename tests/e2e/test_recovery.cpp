@@ -37,7 +37,7 @@ QByteArray Bon(const e2e::Service& svc, const QByteArray& bonId, int* exitCode)
     const e2e::ClientResult r =
         svc.Client({"bon", "--kasid", "Kasse01", "--bonid", QString::fromLatin1(bonId), "--sigtext", "Beleg^1.00_0.00_0.00_0.00_0.00^1.00:Bar"});
     *exitCode = r.exitCode;
-    return r.out;
+    return r.out + r.err;
 }
 
 TEST(TseRecovery, TheDriveGoesAndComesBackWithoutARestart)
@@ -80,7 +80,7 @@ TEST(TseRecovery, TheDriveGoesAndComesBackWithoutARestart)
     ASSERT_TRUE(WaitFor([&] { return StatusFile(svc).value("tse_online") == QJsonValue(true); }))
         << svc.ReadLog().toStdString();
     const QByteArray signedBon = Bon(svc, "3", &rc);
-    EXPECT_EQ(rc, 0) << signedBon.toStdString();
+    EXPECT_EQ(rc, 0) << signedBon.toStdString() << svc.ReadLog().toStdString();
     EXPECT_TRUE(signedBon.startsWith("CMD=BON OK")) << signedBon.toStdString();
     const e2e::ClientResult after = svc.Client({"status", "--kasid", "Kasse01"});
     EXPECT_FALSE(after.out.contains("TSE nicht erreichbar")) << after.out.toStdString();

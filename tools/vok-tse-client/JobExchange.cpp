@@ -34,6 +34,9 @@ private:
 bool ReadIfPresent(const QString& path, QByteArray& bytes, QString& error)
 {
     QFile f(path);
+    // Looked at before the open too: an answer the service creates between a
+    // failed open and the look afterwards is not there yet, not unreadable.
+    if (!f.exists()) return true;
     if (!f.open(QIODevice::ReadOnly)) {
         if (!f.exists()) return true;
         error = QStringLiteral("cannot read %1: %2").arg(path, f.errorString());
