@@ -37,7 +37,7 @@ QByteArray Bon(const e2e::Service& svc, const QByteArray& bonId, int* exitCode)
     const e2e::ClientResult r =
         svc.Client({"bon", "--kasid", "Kasse01", "--bonid", QString::fromLatin1(bonId), "--sigtext", "Beleg^1.00_0.00_0.00_0.00_0.00^1.00:Bar"});
     *exitCode = r.exitCode;
-    return r.out;
+    return r.out + r.err;
 }
 
 TEST(TseRecovery, TheDriveGoesAndComesBackWithoutARestart)
@@ -58,11 +58,12 @@ TEST(TseRecovery, TheDriveGoesAndComesBackWithoutARestart)
 
     // The stick loses power.
     const QString marker = svc.DriveDir() + "/TSE-IO.bin";
-    ASSERT_TRUE(QFile::rename(marker, marker + ".away"));
+    ASSERT_TRUE(QFile::rename(marker, marker + ".away")) << "marker not moved away";
     const QByteArray refused = Bon(svc, "2", &rc);
     EXPECT_EQ(rc, 1);
     EXPECT_TRUE(refused.startsWith("CMD=BON ERR 1004h")) << refused.toStdString();
-    ASSERT_TRUE(WaitFor([&] { return StatusFile(svc).value("tse_online") == QJsonValue(false); }));
+    ASSERT_TRUE(WaitFor([&] { return StatusFile(svc).value("tse_online") == QJsonValue(false); }))
+        << QJsonDocument(StatusFile(svc)).toJson().toStdString() << svc.ReadLog().toStdString();
     EXPECT_EQ(StatusFile(svc).value("tse_error").toString(), "1004h");
     const e2e::ClientResult degraded = svc.Client({"health"});
     EXPECT_EQ(degraded.exitCode, 1) << degraded.out.toStdString();
@@ -75,11 +76,11 @@ TEST(TseRecovery, TheDriveGoesAndComesBackWithoutARestart)
     EXPECT_TRUE(status.out.contains("TSE nicht erreichbar seit ")) << status.out.toStdString();
 
     // Back again: the service notices without any job.
-    ASSERT_TRUE(QFile::rename(marker + ".away", marker));
+    ASSERT_TRUE(QFile::rename(marker + ".away", marker)) << "marker not put back";
     ASSERT_TRUE(WaitFor([&] { return StatusFile(svc).value("tse_online") == QJsonValue(true); }))
         << svc.ReadLog().toStdString();
     const QByteArray signedBon = Bon(svc, "3", &rc);
-    EXPECT_EQ(rc, 0) << signedBon.toStdString();
+    EXPECT_EQ(rc, 0) << signedBon.toStdString() << svc.ReadLog().toStdString();
     EXPECT_TRUE(signedBon.startsWith("CMD=BON OK")) << signedBon.toStdString();
     const e2e::ClientResult after = svc.Client({"status", "--kasid", "Kasse01"});
     EXPECT_FALSE(after.out.contains("TSE nicht erreichbar")) << after.out.toStdString();

@@ -232,8 +232,8 @@ TEST(ServiceEndToEnd, TseTakenAwayAndPutBack)
     EXPECT_TRUE(bon.out.endsWith("\nSIG=\n")) << bon.out.toStdString();
 
     ASSERT_TRUE(QDir().rename(away, svc.DriveDir()));
-    // The service keeps the session it has lost until something opens the TSE
-    // again; an export job does (an explicit range keeps the default marker).
+    // An export job opens the TSE again at once (an explicit range keeps the
+    // default marker); without it the service would on its own, a moment later.
     svc.Client({"export", "--kasid", "Kasse03", "--von", "1", "--bis", "1"});
     ClientResult back = svc.Client({"--json", "bon", "--kasid", "Kasse03", "--sigtext", "Beleg^1.00:Bar"});
     EXPECT_EQ(back.exitCode, 0) << back.err.toStdString() << back.out.toStdString();
