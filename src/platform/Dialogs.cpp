@@ -1,35 +1,72 @@
 #include "platform/Dialogs.h"
 
 #include <QApplication>
+#include <QFontMetrics>
 #include <QInputDialog>
-#include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <atomic>
+#include <vector>
 
 namespace plat {
 
 namespace {
+
+// The real dialogs that are open now, innermost last: an end request
+// closes them all.
+std::vector<QPointer<QDialog>>& OpenDialogs()
+{
+    static std::vector<QPointer<QDialog>> open;
+    return open;
+}
+
+// Runs a real dialog, known to EndAllDialogs while it is open.
+int RunDialog(QDialog& dialog)
+{
+    OpenDialogs().push_back(&dialog);
+    const int result = dialog.exec();
+    OpenDialogs().pop_back();
+    return result;
+}
+
+// The program's texts end their lines with CR LF; a box shows only LF as a
+// line break.
+QString BoxText(QString text)
+{
+    return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+}
 
 // The real dialogs of the window system.
 class WindowResponder : public DialogResponder {
 public:
     bool Confirm(const QString& text) override
     {
-        return QMessageBox::question(nullptr, Title(), text, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) ==
-               QMessageBox::Yes;
+        QMessageBox box(QMessageBox::Question, Title(), BoxText(text), QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(QMessageBox::Yes);
+        return RunDialog(box) == QMessageBox::Yes;
     }
-    void Info(const QString& text) override { QMessageBox::information(nullptr, Title(), text); }
-    void Error(const QString& text) override { QMessageBox::critical(nullptr, Title(), text); }
+    void Info(const QString& text) override { Box(QMessageBox::Information, text); }
+    void Error(const QString& text) override { Box(QMessageBox::Critical, text); }
     QString InputQuery(const QString& caption, const QString& prompt, const QString& defaultText) override
     {
-        bool ok = false;
-        const QString answer = QInputDialog::getText(nullptr, caption, prompt, QLineEdit::Normal, defaultText, &ok);
-        return ok ? answer : defaultText;
+        QInputDialog dialog;
+        dialog.setWindowTitle(caption);
+        dialog.setLabelText(prompt);
+        dialog.setTextValue(defaultText);
+        // Wide enough for the whole caption in the title bar (with its
+        // buttons), which the window system would otherwise cut.
+        dialog.setMinimumWidth(QFontMetrics(QApplication::font()).horizontalAdvance(caption) + 160);
+        return RunDialog(dialog) == QDialog::Accepted ? dialog.textValue() : defaultText;
     }
     void Beep() override { QApplication::beep(); }
 
 private:
     static QString Title() { return QApplication::applicationDisplayName(); }
+    static void Box(QMessageBox::Icon icon, const QString& text)
+    {
+        QMessageBox box(icon, Title(), BoxText(text), QMessageBox::Ok);
+        RunDialog(box);
+    }
 };
 
 WindowResponder& WindowDialogs()
@@ -39,6 +76,19 @@ WindowResponder& WindowDialogs()
 }
 
 std::atomic<DialogResponder*> g_responder{nullptr};
+std::atomic<bool> g_ended{false};
+std::atomic<int> g_depth{0};
+
+// Counts the dialog call while it is on the stack.
+template <class Ask>
+auto Asked(Ask&& ask)
+{
+    struct Depth {
+        Depth() { ++g_depth; }
+        ~Depth() { --g_depth; }
+    } depth;
+    return ask();
+}
 
 }  // namespace
 
@@ -53,29 +103,59 @@ DialogResponder* CurrentDialogResponder()
     return r ? r : &WindowDialogs();
 }
 
+// An answer given while the end was requested is not the operator's: the
+// safe choice stands instead.
 bool ConfirmYesNo(const QString& text)
 {
-    return CurrentDialogResponder()->Confirm(text);
+    if (g_ended) return false;
+    const bool yes = Asked([&] { return CurrentDialogResponder()->Confirm(text); });
+    return yes && !g_ended;
 }
 
 void ShowInfo(const QString& text)
 {
-    CurrentDialogResponder()->Info(text);
+    if (!g_ended) Asked([&] { CurrentDialogResponder()->Info(text); });
 }
 
 void ShowError(const QString& text)
 {
-    CurrentDialogResponder()->Error(text);
+    if (!g_ended) Asked([&] { CurrentDialogResponder()->Error(text); });
 }
 
 QString InputQuery(const QString& caption, const QString& prompt, const QString& defaultText)
 {
-    return CurrentDialogResponder()->InputQuery(caption, prompt, defaultText);
+    if (g_ended) return defaultText;
+    const QString answer = Asked([&] { return CurrentDialogResponder()->InputQuery(caption, prompt, defaultText); });
+    return g_ended ? defaultText : answer;
 }
 
 void Beep()
 {
-    CurrentDialogResponder()->Beep();
+    if (!g_ended) CurrentDialogResponder()->Beep();
+}
+
+void EndAllDialogs()
+{
+    g_ended = true;
+    // Copied: a rejected dialog leaves the list when its exec returns.
+    const std::vector<QPointer<QDialog>> open = OpenDialogs();
+    for (const QPointer<QDialog>& dialog : open)
+        if (dialog) dialog->reject();
+}
+
+bool DialogsEnded()
+{
+    return g_ended;
+}
+
+void ResumeDialogs()
+{
+    g_ended = false;
+}
+
+bool DialogOpen()
+{
+    return g_depth > 0;
 }
 
 // ---- ScriptedResponder ---------------------------------------------------

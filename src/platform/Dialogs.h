@@ -30,6 +30,17 @@ void ShowError(const QString& text);
 QString InputQuery(const QString& caption, const QString& prompt, const QString& defaultText);
 void Beep();
 
+// The program is ending: the dialog that is open now is closed with its safe
+// choice (No, Cancel, OK for a box), and every later dialog takes that choice
+// without being shown, whatever the responder would have answered. Window
+// thread only; the dialog's caller goes on once its handler has returned.
+void EndAllDialogs();
+bool DialogsEnded();
+// Dialogs are shown again (a new window in the same process).
+void ResumeDialogs();
+// A dialog call is on the stack: its caller will go on when it returns.
+bool DialogOpen();
+
 // Answers in order from a script and records every text asked.
 // Unscripted confirmations answer Yes, input queries give the default.
 class ScriptedResponder : public DialogResponder {

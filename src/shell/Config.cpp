@@ -106,16 +106,17 @@ void TMainForm::LoadConfig()
     if (NewVers) SaveConfig();
     if (TSE_Pfad.isEmpty()) Log(QStringLiteral("Kein TSE-Pfad in Ini-Datei gefunden"));
 
-    // The stick may be plugged in late; the start-up goes on either way.
+    // The stick may be plugged in late; the start-up goes on either way,
+    // unless the program is to end: then nothing is waited for.
     const QString marker = TSE_Pfad + kMarker;
     bool present = plat::FileExists(marker);
-    for (int attempt = 1; !present && attempt <= kDriveWaits; ++attempt) {
+    for (int attempt = 1; !present && attempt <= kDriveWaits && !EndRequested(); ++attempt) {
         Log(QStringLiteral("|TSE-Pfad noch nicht verfügbar (%1)").arg(attempt));
         Delay(kDriveWaitMs);
-        if (!self) return;  // a close granted during the pause destroyed the window
+        if (!self || EndRequested()) return;  // a close granted during the pause destroyed the window
         present = plat::FileExists(marker);
     }
-    if (!present) Log(QStringLiteral("TSE-Pfad (USB-Stick) ist nicht verfügbar"));
+    if (!present && !EndRequested()) Log(QStringLiteral("TSE-Pfad (USB-Stick) ist nicht verfügbar"));
 }
 
 void TMainForm::SaveConfig()

@@ -504,6 +504,8 @@ bool TMainForm::FormCloseQuery()
                                           "Danach können keine TSE-Signaturen mehr erstellt werden."))) {
         return true;
     }
+    // An end request closed the question: its own close follows.
+    if (EndRequested()) return false;
     ProgEnde = false;
     showMinimized();
     return false;
@@ -512,12 +514,35 @@ bool TMainForm::FormCloseQuery()
 void TMainForm::WMQUERYENDSESSION()
 {
     WinDown = true;
-    // Queued: a job in hand finishes first, through the close's deferral.
-    QMetaObject::invokeMethod(this, [this] { close(); }, Qt::QueuedConnection);
+    // Nobody answers a dialog any more; the one open now takes its safe choice.
+    plat::EndAllDialogs();
+    CloseWhenNoDialogOpen();
+}
+
+void TMainForm::CloseWhenNoDialogOpen()
+{
+    // Queued: a job in hand finishes first, through the close's deferral. A
+    // handler whose dialog has just been closed goes on first too; the window
+    // must outlive it.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (plat::DialogOpen())
+                QTimer::singleShot(10, this, [this] { CloseWhenNoDialogOpen(); });
+            else
+                close();
+        },
+        Qt::QueuedConnection);
+}
+
+bool TMainForm::EndRequested() const
+{
+    return WinDown || ending_;
 }
 
 void TMainForm::EndProgram()
 {
     ending_ = true;
+    plat::EndAllDialogs();
     close();
 }

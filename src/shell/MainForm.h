@@ -124,6 +124,9 @@ public:
 
     // Ends the program without the close question (refused reactivation).
     void EndProgram();
+    // The platform or the program itself has asked for the end: code that
+    // goes on after a dialog or a pause stops instead of starting new work.
+    bool EndRequested() const;
 
     void Log(const QString& Msg);           // safe from any thread
     void ZelnorsTestLog(const QString& Msg);
@@ -173,6 +176,7 @@ private:
     void LogOnWindowThread(const QString& Msg);
     void BuildControls();
     void WatchJobDirectory();
+    void CloseWhenNoDialogOpen();
 
     bool handOffQueued_ = false;        // a pass from a directory notice is on its way
 

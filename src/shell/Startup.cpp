@@ -74,7 +74,8 @@ void TMainForm::CMSTART()
 {
     StartupFinishedGuard finished(this);
     // Pauses, waits and dialogs handle window events, among them a granted
-    // close, which destroys the window: the sequence must not go on then.
+    // close, which destroys the window, and an end request, which closes the
+    // open dialog with its safe choice: the sequence must not go on then.
     const QPointer<TMainForm> self(this);
 
     // 1. A clean window for this run.
@@ -90,13 +91,13 @@ void TMainForm::CMSTART()
 
     // 3. The splash stays long enough to be read.
     Delay(SplashTime);
-    if (!self) return;
+    if (!self || EndRequested()) return;
     paCopyright->hide();
 
     // 4. Configuration and the wait for the TSE's drive. An error raised here
     // ends the sequence with the TSE unopened; the window's error box shows it.
     LoadConfig();
-    if (!self) return;
+    if (!self || EndRequested()) return;
 
     // 5. Open the TSE; a stick that has just been plugged in gets a second
     // chance with a longer timeout.
@@ -104,7 +105,7 @@ void TMainForm::CMSTART()
     if (TseRes != 0) {
         Log("|Öffnen der TSE nicht möglich (" + ErgStr() + ") - 1. Versuch");
         Delay(SecondOpenPause);
-        if (!self) return;
+        if (!self || EndRequested()) return;
         tse_openDirect(DevicePath(TSE_Pfad), SecondOpenTimeout);
         if (TseRes != 0) {
             Log("Zugriff auf TSE nicht möglich (" + ErgStr() + ")");
@@ -122,7 +123,7 @@ void TMainForm::CMSTART()
             if (self) EndProgram();
             return;
         }
-        if (!self) return;
+        if (!self || EndRequested()) return;
         Log("TSE wird aktiviert");
         int32_t loginResult = 0;
         int16_t remainingRetries = 0;
@@ -173,7 +174,7 @@ void TMainForm::CMSTART()
                 "ACHTUNG! Das Zertifikat der TSE ist ungültig. Das Programm läuft zwar trotzdem,\r\n"
                 "das Finanzamt wird aber die TSE-Daten nicht anerkennen. Ersetzen Sie deshalb\r\n"
                 "schnellstmöglich die TSE !!!");
-            if (!self) return;
+            if (!self || EndRequested()) return;
         } else {
             liErr->addItem(QStringLiteral("Das TSE-Zertifikat wird am 01.08.24 ungültig."));
         }
