@@ -67,7 +67,9 @@ public:
         form_.paWAIT->hide();
         EnableTseButtons(form_, true);
         form_.SetTseRunning(false);
-        form_.Timer1->start();
+        // Only where the start-up had switched it on, and not when the
+        // program is to end.
+        if (form_.PollSwitchedOn && !form_.EndRequested()) form_.Timer1->start();
     }
     ExportRestore(const ExportRestore&) = delete;
     ExportRestore& operator=(const ExportRestore&) = delete;

@@ -179,6 +179,9 @@ void TMainForm::BuildControls()
     Btn_EXP = button(QStringLiteral("exportieren"), QStringLiteral("Alle gespeicherten TSE-Daten exportieren"), 61);
     Btn_Cer = button(QStringLiteral("Zertifikate"), QStringLiteral("Alle gespeicherten Zertifikate exportieren"), 98);
     Btn_Deactiv = button(QStringLiteral("TSE deaktivieren"), QStringLiteral("TSE temporär deaktivieren"), 135);
+    // Nothing the operator starts may run before the start-up sequence has
+    // ended; it decides then which buttons work.
+    for (QPushButton* b : {Btn_TAFree, Btn_EXP, Btn_Cer, Btn_Deactiv}) b->setEnabled(false);
     Label1 = heading(QStringLiteral("Letzte Vorgänge"), 474, 152);
     liTA = list(474, 178, 508, 171);
     Label2 = heading(QStringLiteral("Fehler-Meldungen  &  Hinweise"), 474, 361);
