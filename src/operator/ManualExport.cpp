@@ -9,6 +9,7 @@
 
 #include <QFrame>
 #include <QLabel>
+#include <QListWidget>
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
@@ -66,6 +67,13 @@ public:
         form_.BlinkTimer->stop();
         form_.paWAIT->hide();
         EnableTseButtons(form_, true);
+        // The disabled button gave its focus to a list, which then selected
+        // its first line: the focus goes back, the selection goes.
+        form_.Btn_EXP->setFocus();
+        for (QListWidget* list : {form_.liTSE, form_.liKas, form_.liTA, form_.liErr}) {
+            list->clearSelection();
+            list->setCurrentItem(nullptr);
+        }
         form_.SetTseRunning(false);
         // Only where the start-up had switched it on, and not when the
         // program is to end.
