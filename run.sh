@@ -20,11 +20,28 @@ if [[ -z ${DISPLAY:-} && -z ${WAYLAND_DISPLAY:-} ]]; then
   headless=true
   export QT_QPA_PLATFORM=offscreen
 fi
-scripts/setup.sh
-
 root=$PWD
 build_dir=${BUILD_DIR:-build}
 [[ $build_dir = /* ]] || build_dir=$root/$build_dir
+
+# The build's own output goes to a file; the terminal gets one line that
+# counts up.
+mkdir -p "$build_dir"
+build_log=$build_dir/run-build.log
+echo "Building (full output in $build_log) ..."
+set +e
+scripts/setup.sh 2>&1 | tee "$build_log" | while IFS= read -r line; do
+  [[ $line =~ ^\[\ *([0-9]+)%\] ]] && printf '\r  %3s%% built' "${BASH_REMATCH[1]}"
+done
+built=${PIPESTATUS[0]}
+set -e
+if ((built != 0)); then
+  printf '\nBuild failed; the end of %s:\n' "$build_log" >&2
+  tail -n 25 "$build_log" >&2
+  exit "$built"
+fi
+printf '\r  100%% built\n'
+
 program=$build_dir/bin/vok_tse
 demo=$root/demo
 drive=$demo/drives/e
@@ -53,6 +70,8 @@ echo "Program directory: $demo"
 echo "Clients drop their jobs (*.TSE) into: $demo/TSE"
 echo "Answers (*.SIG) appear there too; exports go to: $demo/TSE_EXPO"
 echo "Program log: $demo/Vok_TSE.LOG"
+echo "The service runs in this terminal as process $$ ($program)."
+echo "Stop it by closing its window, with Ctrl-C here, or with: kill $$"
 
 cd "$demo"
 exec "$program" "${args[@]}"

@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 PACKAGES=(cmake g++ make pkg-config qt6-base-dev libssl-dev openssl libarchive-dev
-          libgtest-dev libgmock-dev tar)
+          libgtest-dev libgmock-dev tar qt6-translations-l10n)
 
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -9,6 +9,7 @@
 
 #include <QFrame>
 #include <QLabel>
+#include <QListWidget>
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
@@ -66,8 +67,17 @@ public:
         form_.BlinkTimer->stop();
         form_.paWAIT->hide();
         EnableTseButtons(form_, true);
+        // The disabled button gave its focus to a list, which then selected
+        // its first line: the focus goes back, the selection goes.
+        form_.Btn_EXP->setFocus();
+        for (QListWidget* list : {form_.liTSE, form_.liKas, form_.liTA, form_.liErr}) {
+            list->clearSelection();
+            list->setCurrentItem(nullptr);
+        }
         form_.SetTseRunning(false);
-        form_.Timer1->start();
+        // Only where the start-up had switched it on, and not when the
+        // program is to end.
+        if (form_.PollSwitchedOn && !form_.EndRequested()) form_.Timer1->start();
     }
     ExportRestore(const ExportRestore&) = delete;
     ExportRestore& operator=(const ExportRestore&) = delete;

@@ -3,8 +3,12 @@
 #include <QApplication>
 #include <QFontMetrics>
 #include <QInputDialog>
+#include <QLabel>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPointer>
+#include <QTranslator>
 #include <atomic>
 #include <vector>
 
@@ -36,6 +40,17 @@ QString BoxText(QString text)
     return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
 }
 
+// A text that brings its own line breaks is laid out as written: the box
+// wraps plain text at half the screen's width (at most 500 pixels), which
+// would break each line of the certificate warning once more.
+void KeepLineBreaks(QMessageBox& box)
+{
+    const QString text = box.text();
+    if (!text.contains(QLatin1Char('\n'))) return;
+    box.setTextFormat(Qt::RichText);
+    box.setText(QStringLiteral("<p style=\"white-space:pre\">") + text.toHtmlEscaped() + QStringLiteral("</p>"));
+}
+
 // The real dialogs of the window system.
 class WindowResponder : public DialogResponder {
 public:
@@ -43,6 +58,7 @@ public:
     {
         QMessageBox box(QMessageBox::Question, Title(), BoxText(text), QMessageBox::Yes | QMessageBox::No);
         box.setDefaultButton(QMessageBox::Yes);
+        KeepLineBreaks(box);
         return RunDialog(box) == QMessageBox::Yes;
     }
     void Info(const QString& text) override { Box(QMessageBox::Information, text); }
@@ -65,6 +81,7 @@ private:
     static void Box(QMessageBox::Icon icon, const QString& text)
     {
         QMessageBox box(icon, Title(), BoxText(text), QMessageBox::Ok);
+        KeepLineBreaks(box);
         RunDialog(box);
     }
 };
@@ -229,6 +246,17 @@ QString UnattendedResponder::InputQuery(const QString& caption, const QString& p
         report_(QStringLiteral("Dialog (unbeaufsichtigt): ") + caption + QStringLiteral(" / ") + prompt +
                 QStringLiteral(" -> \"") + defaultText + QLatin1Char('"'));
     return defaultText;
+}
+
+bool UseGermanToolkitTexts()
+{
+    auto* translator = new QTranslator(QCoreApplication::instance());
+    if (!translator->load(QLocale(QLocale::German, QLocale::Germany), QStringLiteral("qtbase"), QStringLiteral("_"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return false;
+    }
+    return QCoreApplication::installTranslator(translator);
 }
 
 }  // namespace plat

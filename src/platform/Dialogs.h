@@ -41,6 +41,11 @@ void ResumeDialogs();
 // A dialog call is on the stack: its caller will go on when it returns.
 bool DialogOpen();
 
+// Qt's own texts (the boxes' buttons, the input field's menu) in German, as
+// are the program's: from Debian's Qt translations. False when they are not
+// installed; the boxes then say "Yes"/"No".
+bool UseGermanToolkitTexts();
+
 // Answers in order from a script and records every text asked.
 // Unscripted confirmations answer Yes, input queries give the default.
 class ScriptedResponder : public DialogResponder {

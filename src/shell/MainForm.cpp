@@ -17,15 +17,19 @@
 #include <QFileSystemWatcher>
 #include <QEventLoop>
 #include <QFont>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QLabel>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyledItemDelegate>
 #include <QTextOption>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
 #include <cmath>
 #include <exception>
 
@@ -77,6 +81,44 @@ QFont SizedFont(int pixels, bool bold)
     f.setPixelSize(pixels);
     f.setBold(bold);
     return f;
+}
+
+// The list of the last operations holds ten lines and shows all of them:
+// rows as high as the list allows, no horizontal bar to take a row's place,
+// the newest line in view; a line that is too long ends in "…" and shows in
+// full as its tooltip.
+class FittedRows : public QStyledItemDelegate {
+public:
+    FittedRows(int rowHeight, QObject* parent) : QStyledItemDelegate(parent), rowHeight_(rowHeight) {}
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QSize size = QStyledItemDelegate::sizeHint(option, index);
+        size.setHeight(std::min(size.height(), rowHeight_));
+        return size;
+    }
+
+private:
+    int rowHeight_;
+};
+
+void ShowNewestOperations(QListWidget* list)
+{
+    constexpr int kRows = 10;
+    list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    list->setTextElideMode(Qt::ElideRight);
+    list->setUniformItemSizes(true);
+    const int inner = list->height() - 2 * list->frameWidth();
+    const int rowHeight = std::max(inner / kRows, QFontMetrics(list->font()).height());
+    list->setItemDelegate(new FittedRows(rowHeight, list));
+    QObject::connect(list->model(), &QAbstractItemModel::rowsInserted, list, [list](const QModelIndex&, int first, int last) {
+        const int room = list->viewport()->width() - 2 * list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list);
+        const QFontMetrics metrics(list->font());
+        for (int row = first; row <= last; ++row) {
+            QListWidgetItem* item = list->item(row);
+            if (item && metrics.horizontalAdvance(item->text()) > room) item->setToolTip(item->text());
+        }
+        list->scrollToBottom();
+    });
 }
 
 void SetTextColor(QWidget* w, const QColor& c)
@@ -179,8 +221,12 @@ void TMainForm::BuildControls()
     Btn_EXP = button(QStringLiteral("exportieren"), QStringLiteral("Alle gespeicherten TSE-Daten exportieren"), 61);
     Btn_Cer = button(QStringLiteral("Zertifikate"), QStringLiteral("Alle gespeicherten Zertifikate exportieren"), 98);
     Btn_Deactiv = button(QStringLiteral("TSE deaktivieren"), QStringLiteral("TSE temporär deaktivieren"), 135);
+    // Nothing the operator starts may run before the start-up sequence has
+    // ended; it decides then which buttons work.
+    for (QPushButton* b : {Btn_TAFree, Btn_EXP, Btn_Cer, Btn_Deactiv}) b->setEnabled(false);
     Label1 = heading(QStringLiteral("Letzte Vorgänge"), 474, 152);
     liTA = list(474, 178, 508, 171);
+    ShowNewestOperations(liTA);
     Label2 = heading(QStringLiteral("Fehler-Meldungen  &  Hinweise"), 474, 361);
     liErr = list(474, 387, 508, 86);
 

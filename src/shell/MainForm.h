@@ -160,6 +160,9 @@ public:
 
     // CMSTART has returned, whichever of its end states it reached.
     bool StartupFinished = false;
+    // CMSTART has switched the poll timer on. A handler that stops the
+    // timer for a while may switch it on again only then.
+    bool PollSwitchedOn = false;
 
     // Lines of a list control, for reading the window's state.
     static QStringList Lines(const QListWidget* list);

@@ -16,6 +16,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
+#include <exception>
 
 namespace {
 
@@ -68,6 +69,25 @@ void DisableTseButtons(TMainForm& form)
     form.Btn_Deactiv->setEnabled(false);
 }
 
+// The buttons wait, disabled, for the end of the start-up. An error that
+// ends it early leaves them working; the stops without a TSE disable them.
+class EnableButtonsOnError {
+public:
+    explicit EnableButtonsOnError(TMainForm& form) : form_(&form), errors_(std::uncaught_exceptions()) {}
+    ~EnableButtonsOnError()
+    {
+        if (std::uncaught_exceptions() == errors_ || !form_) return;
+        for (QPushButton* b : {form_->Btn_TAFree, form_->Btn_EXP, form_->Btn_Cer, form_->Btn_Deactiv})
+            b->setEnabled(true);
+    }
+    EnableButtonsOnError(const EnableButtonsOnError&) = delete;
+    EnableButtonsOnError& operator=(const EnableButtonsOnError&) = delete;
+
+private:
+    QPointer<TMainForm> form_;
+    int errors_;
+};
+
 }  // namespace
 
 void TMainForm::CMSTART()
@@ -95,8 +115,12 @@ void TMainForm::CMSTART()
     paCopyright->hide();
 
     // 4. Configuration and the wait for the TSE's drive. An error raised here
-    // ends the sequence with the TSE unopened; the window's error box shows it.
-    LoadConfig();
+    // ends the sequence with the TSE unopened; the window's error box shows it
+    // and the buttons work as after any start.
+    {
+        EnableButtonsOnError buttons(*this);
+        LoadConfig();
+    }
     if (!self || EndRequested()) return;
 
     // 5. Open the TSE; a stick that has just been plugged in gets a second
@@ -193,7 +217,12 @@ void TMainForm::CMSTART()
     FinishOpenTransactionsUnattended(*this);
     if (!self) return;
 
-    // 14. Jobs are taken from now on.
+    // 14. Jobs are taken from now on; the operator's buttons work (the
+    // open-transactions button as the technical data left it).
+    Btn_EXP->setEnabled(true);
+    Btn_Cer->setEnabled(true);
+    Btn_Deactiv->setEnabled(true);
+    PollSwitchedOn = true;
     Timer1->start(PollInterval);
 }
 

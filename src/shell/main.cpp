@@ -69,7 +69,11 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("VOK_TSE"));
-    QApplication::setApplicationDisplayName(QStringLiteral("VOK_TSE"));
+    // The window's title is the display name: the window system then adds
+    // nothing to it, and the boxes carry the same title.
+    QApplication::setApplicationDisplayName(QStringLiteral("VOKTAR TSE"));
+    if (!plat::UseGermanToolkitTexts())
+        qWarning("Qt's German translation (qtbase_de.qm) is missing: dialog buttons stay English");
 
     QStringList args = QApplication::arguments();
     if (!args.isEmpty()) args.removeFirst();

@@ -6,6 +6,7 @@
 #include <QDeadlineTimer>
 #include <QDialog>
 #include <QInputDialog>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -107,9 +108,45 @@ TEST_F(WindowDialogs, TheProgramsLineEndsBreakTheBoxText)
     WhenShown([&text](QDialog* dialog) {
         auto* box = qobject_cast<QMessageBox*>(dialog);
         ASSERT_NE(box, nullptr);
-        text = box->text();
+        text = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))->text();
         box->button(QMessageBox::Yes)->click();
     });
     EXPECT_TRUE(ConfirmYesNo("Erste Zeile.\r\nZweite Zeile?"));
-    EXPECT_EQ(text, "Erste Zeile.\nZweite Zeile?");
+    EXPECT_TRUE(text.contains("Erste Zeile.\nZweite Zeile?")) << text.toStdString();
+}
+
+TEST_F(WindowDialogs, BoxesAnswerInGerman)
+{
+    ASSERT_TRUE(UseGermanToolkitTexts()) << "qtbase_de.qm (qt6-translations-l10n) is not installed";
+    QStringList buttons;
+    WhenShown([&buttons](QDialog* dialog) {
+        auto* box = qobject_cast<QMessageBox*>(dialog);
+        ASSERT_NE(box, nullptr);
+        for (QAbstractButton* b : box->buttons()) buttons << b->text().remove(QLatin1Char('&'));
+        box->button(QMessageBox::No)->click();
+    });
+    EXPECT_FALSE(ConfirmYesNo("Weiter?"));
+    buttons.sort();
+    EXPECT_EQ(buttons, QStringList({"Ja", "Nein"}));
+}
+
+TEST_F(WindowDialogs, ALongWarningKeepsItsOwnThreeLines)
+{
+    const QString warning =
+        "ACHTUNG! Das Zertifikat der TSE ist ungültig. Das Programm läuft zwar trotzdem,\r\n"
+        "das Finanzamt wird aber die TSE-Daten nicht anerkennen. Ersetzen Sie deshalb\r\n"
+        "schnellstmöglich die TSE !!!";
+    int height = 0;
+    int lineHeight = 0;
+    WhenShown([&](QDialog* dialog) {
+        auto* label = dialog->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+        ASSERT_NE(label, nullptr);
+        height = label->sizeHint().height();
+        lineHeight = label->fontMetrics().lineSpacing();
+        qobject_cast<QMessageBox*>(dialog)->button(QMessageBox::Ok)->click();
+    });
+    ShowInfo(warning);
+    ASSERT_GT(lineHeight, 0);
+    EXPECT_GE(height, 3 * lineHeight);
+    EXPECT_LT(height, 4 * lineHeight);
 }

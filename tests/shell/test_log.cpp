@@ -6,7 +6,9 @@
 #include "platform/Files.h"
 
 #include <QFileInfo>
+#include <QListWidget>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <thread>
 
 using testenv::AppFixture;
@@ -70,6 +72,24 @@ TEST_F(LogTest, ListKeepsTheLastTenPlainMessages)
     ASSERT_EQ(lines.size(), 10);
     EXPECT_EQ(lines.first(), kListStamp + "Vorgang 3");
     EXPECT_EQ(lines.last(), kListStamp + "Vorgang 12");
+}
+
+TEST_F(LogTest, AllTenLinesAreInViewAndLongOnesShowInFull)
+{
+    form->show();
+    const QString longLine = QStringLiteral("Sehr lange Meldung ").repeated(6);
+    for (int i = 1; i <= 11; ++i) form->Log(i == 11 ? longLine : QStringLiteral("Vorgang %1").arg(i));
+    testenv::RunFor(50);
+    QListWidget* list = form->liTA;
+    ASSERT_EQ(list->count(), 10);
+    const QRect view = list->viewport()->rect();
+    for (int row = 0; row < list->count(); ++row) {
+        const QRect rect = list->visualItemRect(list->item(row));
+        EXPECT_TRUE(rect.top() >= view.top() && rect.bottom() <= view.bottom()) << "row " << row << " not in view";
+    }
+    EXPECT_FALSE(list->horizontalScrollBar()->isVisible());
+    EXPECT_EQ(list->item(9)->toolTip(), kListStamp + longLine);
+    EXPECT_TRUE(list->item(8)->toolTip().isEmpty());
 }
 
 TEST_F(LogTest, ListEntriesAddedOtherwiseAreRemovedOnePerMessage)

@@ -305,3 +305,44 @@ TEST_F(StartupTest, CloseGrantedDuringTheSplashEndsTheStart)
     EXPECT_FALSE(QFile::exists(progDir + "/Vok_TSE.INI"));  // LoadConfig never ran
     EXPECT_EQ(Log().last(), "Vok_TSE beendet");
 }
+
+// ---- Nothing before the start is done ------------------------------------------
+
+TEST_F(StartupTest, ClicksDuringTheStartDoNothing)
+{
+    PlugTse();
+    WriteIni();
+    Start({}, 0.05);
+    bool clickedDuringStart = false;
+    bool anyEnabled = true;
+    // Queued behind the start message: handled inside the splash's pause.
+    QTimer::singleShot(0, form, [&] {
+        clickedDuringStart = !form->StartupFinished;
+        anyEnabled = AnyTseButtonEnabled();
+        for (QPushButton* b : {form->Btn_EXP, form->Btn_Cer, form->Btn_Deactiv, form->Btn_TAFree}) b->click();
+    });
+    ASSERT_TRUE(RunUntil([this] { return form->StartupFinished; }, 20000));
+    ASSERT_TRUE(clickedDuringStart);
+    EXPECT_FALSE(anyEnabled);
+    EXPECT_TRUE(dialogs.asked.isEmpty()) << dialogs.asked.join('\n').toStdString();
+    EXPECT_FALSE(LogText().contains("deaktiviert"));
+    // Then the buttons work as the start left them.
+    EXPECT_TRUE(form->Timer1->isActive());
+    EXPECT_TRUE(form->Btn_EXP->isEnabled());
+    EXPECT_TRUE(form->Btn_Cer->isEnabled());
+    EXPECT_TRUE(form->Btn_Deactiv->isEnabled());
+    EXPECT_FALSE(form->Btn_TAFree->isEnabled());  // no open transactions
+}
+
+TEST_F(StartupTest, AnExportAfterAnEarlyStopLeavesThePollOff)
+{
+    PlugTse();
+    WriteFile(progDir + "/Vok_TSE.INI", "[VOKTAR-TSE]\r\nVERSION=2.1\r\nTSE_PFAD=E:\\\r\nEXP_TANR=x\r\n");
+    EXPECT_FALSE(StartAndWaitRunning());
+    ASSERT_TRUE(form->Btn_EXP->isEnabled());
+    dialogs.confirmAnswers = {true};
+    form->Btn_EXP->click();
+    ASSERT_TRUE(RunUntil([this] { return LogText().contains("Manueller Export") && !form->TSE_running; }, 60000));
+    EXPECT_TRUE(form->Btn_EXP->isEnabled());
+    EXPECT_FALSE(form->Timer1->isActive());
+}
