@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
-PACKAGES=(cmake g++ make pkg-config qt6-base-dev libssl-dev openssl libarchive-dev
+PACKAGES=(cmake g++ make pkg-config qt6-base-dev libssl-dev openssl libarchive-dev zlib1g-dev
           libgtest-dev libgmock-dev tar qt6-translations-l10n)
 
 missing=()

@@ -1,6 +1,7 @@
 // BON and TEXT: one TSE transaction per job, started and at once finished
 // with the job's data; the signature goes back in the answer.
 #include "jobs/Jobs.h"
+#include "jobs/Journal.h"
 
 #include "shell/MainForm.h"
 #include "tse/TseLib.h"
@@ -48,22 +49,6 @@ void LogSignature(TMainForm& form, const TTransResult& r)
     form.Log("°  SigV: " + Txt(InsTZ(r.signatureValue, '-')));
 }
 
-void WriteAnswer(TJobContext& ctx, SignKind kind, int32_t finishRes, const std::string& StartTime,
-                 const TTransResult& r)
-{
-    const std::string cmd = kind == SignKind::Bon ? "CMD=BON" : "CMD=TEXT";
-    WriteSigLine(ctx, finishRes == 0 ? cmd + " OK" : cmd + " ERR " + ErgStrOf(finishRes));
-    WriteSigLine(ctx, "KASID=" + ctx.KasID);
-    if (kind == SignKind::Bon) WriteSigLine(ctx, "BONID=" + ctx.KasBonNr);
-    WriteSigLine(ctx, "SIGTEXT=" + ctx.KasData);
-    WriteSigLine(ctx, "START=" + StartTime);
-    WriteSigLine(ctx, "ENDE=" + r.logTime);
-    WriteSigLine(ctx, "TRANR=" + std::to_string(r.transactionNumber));
-    WriteSigLine(ctx, "SIGNR=" + std::to_string(r.signatureCounter));
-    WriteSigLine(ctx, "SIG=" + HexToBase64(r.signatureValue));
-    WriteSigLine(ctx, "*EOF*");
-}
-
 void SignJob(TMainForm& form, TJobContext& ctx, SignKind kind)
 {
     TTransResult TransRes;
@@ -72,32 +57,75 @@ void SignJob(TMainForm& form, TJobContext& ctx, SignKind kind)
         RegisterClient(form, ctx);
         tse_startTransaction(ctx.KasID, {}, {}, {}, TransRes);
     }
-    if (TseRes != 0) form.Log("StartTransaction nicht möglich, E=" + Erg());
+    const int32_t startRes = TseRes;
+    if (startRes != 0) form.Log("StartTransaction nicht möglich, E=" + Erg());
 
     const std::string StartTime = TransRes.logTime;
-    form.lbTANr->setText(QString::number(TransRes.transactionNumber));
-    LogOperation(form, ctx, kind, TransRes.transactionNumber);
+    const uint32_t taNr = TransRes.transactionNumber;
+    form.lbTANr->setText(QString::number(taNr));
+    LogOperation(form, ctx, kind, taNr);
+
+    // From here on the job is the TSE's: the journal keeps it from ever
+    // being signed again, should the service die before its answer is out.
+    if (startRes == 0 && ctx.Journal) {
+        TJournalEntry entry;
+        entry.jobFile = ctx.JobDatei;
+        entry.sha256 = ctx.JobSha256;
+        entry.kasId = ctx.KasID;
+        entry.cmd = kind == SignKind::Bon ? 'B' : 'T';
+        entry.taNr = taNr;
+        entry.startTime = StartTime;
+        entry.serial = TseSN;
+        ctx.JournalErr = ctx.Journal->Started(entry);
+        ctx.JournalId = entry.id;
+    }
 
     // Also after a failed start (number 0): the answer reports the finish.
-    tse_finishTransaction(ctx.KasID, TransRes.transactionNumber, ctx.KasData,
-                          kind == SignKind::Bon ? "Kassenbeleg-V1" : "SonstigerVorgang", {}, TransRes);
+    tse_finishTransaction(ctx.KasID, taNr, ctx.KasData, kind == SignKind::Bon ? "Kassenbeleg-V1" : "SonstigerVorgang",
+                          {}, TransRes);
     const int32_t finishRes = TseRes;
     if (finishRes != 0) {
-        form.Log("FinishTransaction nicht möglich, Err=" + Erg() + "  TA-Nr=" +
-                 QString::number(TransRes.transactionNumber));
+        form.Log("FinishTransaction nicht möglich, Err=" + Erg() + "  TA-Nr=" + QString::number(taNr));
     } else {
         if (TseDebug) LogSignature(form, TransRes);
         form.lbSigNr->setText(QString::number(TransRes.signatureCounter));
+    }
+    if (ctx.JournalId != 0) {
+        const int err = ctx.Journal->Finished(ctx.JournalId, finishRes, TransRes.logTime,
+                                              TransRes.signatureCounter, TransRes.signatureValue);
+        if (ctx.JournalErr == 0) ctx.JournalErr = err;
     }
 
     // Written also when the file could not be created: the answer is kept
     // and written again on later passes.
     Rewrite_SigFile(form, ctx);
-    WriteAnswer(ctx, kind, finishRes, StartTime, TransRes);
+    for (const std::string& line :
+         SignAnswerLines(kind == SignKind::Bon ? 'B' : 'T', finishRes, ctx, StartTime, TransRes.logTime, taNr,
+                         TransRes.signatureCounter, TransRes.signatureValue))
+        WriteSigLine(ctx, line);
     Close_SigFile(form, ctx);
 }
 
 }  // namespace
+
+std::vector<std::string> SignAnswerLines(char cmd, int32_t finishRes, const TJobContext& job,
+                                         const std::string& startTime, const std::string& endTime,
+                                         uint32_t taNr, uint32_t sigCounter, const std::string& signatureHex)
+{
+    const std::string head = cmd == 'B' ? "CMD=BON" : "CMD=TEXT";
+    std::vector<std::string> lines;
+    lines.push_back(finishRes == 0 ? head + " OK" : head + " ERR " + ErgStrOf(finishRes));
+    lines.push_back("KASID=" + job.KasID);
+    if (cmd == 'B') lines.push_back("BONID=" + job.KasBonNr);
+    lines.push_back("SIGTEXT=" + job.KasData);
+    lines.push_back("START=" + startTime);
+    lines.push_back("ENDE=" + endTime);
+    lines.push_back("TRANR=" + std::to_string(taNr));
+    lines.push_back("SIGNR=" + std::to_string(sigCounter));
+    lines.push_back("SIG=" + HexToBase64(signatureHex));
+    lines.push_back("*EOF*");
+    return lines;
+}
 
 void Cmd_Bon_an_TSE(TMainForm& form, TJobContext& ctx)
 {

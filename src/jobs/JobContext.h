@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+class TJournal;
+
 struct TJobContext {
     // Job files of the pass's scan not yet taken, as the directory listed
     // them, byte for byte. The job name is the file name less its
@@ -33,6 +35,11 @@ struct TJobContext {
     bool KasEOF = false;    // the line "*EOF*" was found
     bool TooLarge = false;  // the job file is beyond what any job needs
     plat::FileId JobId;     // the job file as it was read
+    std::string JobSha256;  // of the job file's content, hex
+
+    TJournal* Journal = nullptr;  // the service's job journal, when it has one
+    uint64_t JournalId = 0;       // the job's journal entry, once the TSE began it
+    int JournalErr = 0;           // first failure writing it
 
     int32_t IORes = 0;      // last file operation on the job or signature file
 
@@ -63,6 +70,9 @@ struct TJobContext {
         KasEOF = false;
         TooLarge = false;
         JobId = {};
+        JobSha256.clear();
+        JournalId = 0;
+        JournalErr = 0;
         Answer.clear();
         AnswerStarted = false;
         AnswerErr = 0;

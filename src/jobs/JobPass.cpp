@@ -1,6 +1,7 @@
 // The job pass: every tick of the poll timer scans the job directory and
 // carries out the jobs of that scan, one after the other.
 #include "jobs/Jobs.h"
+#include "jobs/JournalRecovery.h"
 #include "jobs/TseWatch.h"
 
 #include "platform/DateTime.h"
@@ -188,6 +189,7 @@ void KeepPending(TMainForm& form, TJobPassState& st, const TJobContext& ctx, boo
     p.jobId = ctx.JobId;
     p.lines = ctx.Answer;
     p.answerWritten = answerWritten;
+    p.journalId = ctx.JournalId;
     st.Pending[ctx.JobDatei] = std::move(p);
     if (!answerWritten)
         LogRepeated(form, st, ctx.JobDatei,
@@ -204,6 +206,38 @@ void SaveAnswerCopy(TMainForm& form, const QByteArray& jobName, const QString& n
     // The job has been carried out: a missing copy must not make it run a
     // second time.
     if (err != 0) form.Log(name + ".SIG Kopie nicht möglich, Err=" + QString::number(err));
+}
+
+// A journal that cannot be written is reported when that begins and when
+// it ends, not for every job.
+void NoteJournalResult(TMainForm& form, TJobPassState& st, int err)
+{
+    if (err == st.JournalWriteError) return;
+    if (err != 0)
+        form.Log(QString(JournalFileName) + " kann nicht geschrieben werden, Err=" + QString::number(err));
+    else
+        form.Log(QString(JournalFileName) + " wird wieder geschrieben");
+    st.JournalWriteError = err;
+}
+
+void JournalDone(TMainForm& form, TJobPassState& st, uint64_t id)
+{
+    if (id != 0) NoteJournalResult(form, st, st.Journal.Done(id));
+}
+
+// A job the TSE has begun before (the pass that took it ended early, or the
+// answer is still to be written) is settled from the journal, never signed
+// again.
+bool SettleFromJournal(TMainForm& form, TJobContext& ctx, TJobPassState& st)
+{
+    if (ctx.KasCmd.empty() || (ctx.KasCmd[0] != 'B' && ctx.KasCmd[0] != 'T')) return false;
+    const TJournalEntry* entry = st.Journal.Find(ctx.JobDatei, ctx.JobSha256);
+    if (!entry) return false;
+    TServiceRecoveryTse tse(form.AktVerz);
+    const QByteArray jobFile = ctx.JobDatei;
+    const TRecoveryEnv env{form.DatenVerz, [&](const QString& line) { LogRepeated(form, st, jobFile, line); }};
+    if (SettleJournalEntry(st.Journal, *entry, tse, env) != TSettled::Held) st.Errors.Clear(jobFile);
+    return true;
 }
 
 void Bearbeite_Job(TMainForm& form, TJobContext& ctx, TJobPassState& st)
@@ -226,8 +260,12 @@ void Bearbeite_Job(TMainForm& form, TJobContext& ctx, TJobPassState& st)
     if (ctx.TooLarge) {
         RefuseTooLarge(form, ctx);
     } else {
+        ctx.JobSha256 = Sha256Hex(text);
+        if (SettleFromJournal(form, ctx, st)) return;
+        ctx.Journal = &st.Journal;
         if (plat::Now() > form.NextTimeSet) Zeit_setzen(form, ctx);
         Dispatch(form, ctx);
+        if (ctx.JournalId != 0) NoteJournalResult(form, st, ctx.JournalErr);
     }
 
     // An answer that is not whole on the disk is kept: the job stays, and
@@ -237,9 +275,10 @@ void Bearbeite_Job(TMainForm& form, TJobContext& ctx, TJobPassState& st)
         return;
     }
     if (TseLogFiles && ctx.AnswerStarted) SaveAnswerCopy(form, ctx.AktKasRaw, ctx.AktKas, ctx.Answer);
-    if (DeleteJobFile(form, ctx))
+    if (DeleteJobFile(form, ctx)) {
         st.Errors.Clear(ctx.JobDatei);
-    else
+        JournalDone(form, st, ctx.JournalId);
+    } else
         KeepPending(form, st, ctx, true);  // answered: only the deletion is left
 }
 
@@ -256,6 +295,7 @@ void RetryPending(TMainForm& form, TJobPassState& st)
         if (jobThere && !(now == p.jobId)) {
             // The client replaced the job under the same name: it is a new job.
             if (!p.answerWritten) LogLostAnswer(form, p);
+            JournalDone(form, st, p.journalId);
             it = st.Pending.erase(it);
             continue;
         }
@@ -280,6 +320,7 @@ void RetryPending(TMainForm& form, TJobPassState& st)
             form.ZelnorsTestLog(p.name + ".TSE gelöscht");
         }
         st.Errors.Clear(p.jobFile);
+        JournalDone(form, st, p.journalId);
         it = st.Pending.erase(it);
     }
 }

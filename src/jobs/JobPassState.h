@@ -4,6 +4,7 @@
 #pragma once
 
 #include "jobs/HealthStatus.h"
+#include "jobs/Journal.h"
 #include "jobs/RepeatedErrors.h"
 #include "jobs/TseConnection.h"
 #include "platform/Files.h"
@@ -21,10 +22,13 @@ struct TPendingAnswer {
     plat::FileId jobId;   // the job file as it was read
     std::vector<std::string> lines;  // the whole answer, "*EOF*" last
     bool answerWritten = false;      // only the job file's deletion is left
+    uint64_t journalId = 0;          // the job's journal entry, if it has one
 };
 
 struct TJobPassState {
     TRepeatedErrors Errors;
+    TJournal Journal;             // every BON and TEXT job the TSE has begun
+    int JournalWriteError = 0;    // last failure writing the journal, reported once
     std::map<QByteArray, TPendingAnswer> Pending;  // by listed job file name
     int LastScanError = 0;
     TTseConnection Tse;           // reachability of the TSE and its reconnection

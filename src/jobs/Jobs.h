@@ -65,6 +65,11 @@ void LogPendingAnswers(TMainForm& form);
 
 // ---- Command handlers (Commands*.cpp) ------------------------------------
 void Cmd_Bon_an_TSE(TMainForm& form, TJobContext& ctx);
+// The answer of a BON ('B') or TEXT ('T') job from the job's values and
+// what the TSE gave for its transaction; "*EOF*" last.
+std::vector<std::string> SignAnswerLines(char cmd, int32_t finishRes, const TJobContext& job,
+                                         const std::string& startTime, const std::string& endTime,
+                                         uint32_t taNr, uint32_t sigCounter, const std::string& signatureHex);
 void Cmd_Text_an_TSE(TMainForm& form, TJobContext& ctx);
 void Cmd_Export_von_TSE(TMainForm& form, TJobContext& ctx);
 void Cmd_Status_der_TSE(TMainForm& form, TJobContext& ctx);

@@ -2,6 +2,7 @@
 // timer. Opens the TSE, offers to reactivate a deactivated one, initialises a
 // new one, checks its certification and fills the technical-data view. Also
 // the reopening of the TSE that the export paths use.
+#include "jobs/JournalRecovery.h"
 #include "operator/OpenTransactions.h"
 #include "platform/Ansi.h"
 #include "platform/DateTime.h"
@@ -213,7 +214,10 @@ void TMainForm::CMSTART()
     // 13. Also sets the TSE's clock and the moment of its next update.
     TSE_Daten_abfragen();
 
-    // Unattended, nobody frees what a crash left open: done before any job.
+    // Jobs the TSE began before the service last ended are answered from
+    // the journal, never signed again; only then, unattended, is what a
+    // crash left open finished as the operator would. Both before any job.
+    RecoverFromJournal(*this);
     FinishOpenTransactionsUnattended(*this);
     if (!self) return;
 

@@ -34,6 +34,8 @@ std::string InsTZ(const std::string& s, char TZ);
 std::string Get_ASN1_Data(const std::string& OktStr);
 std::string HexToText(const std::string& HexStr);
 std::string HexToBase64(const std::string& S);
+// A TSE log time (Unix seconds) as the answers write it: 'YYYY-MM-DDThh:nn:ss.000Z'.
+std::string LogTimeText(uint64_t logTime);
 
 // ---- Session and administration ---------------------------------------
 void tse_openDirect(const std::string& devicePath, uint32_t timeout);

@@ -14,16 +14,6 @@ using tsecall::TextArg;
 
 namespace {
 
-// 'YYYY-MM-DDThh:nn:ss.000Z'. The TSE's clock runs on local wall-clock time
-// (see tse_updateTime), so this is local time although it ends in "Z".
-std::string LogTimeText(uint64_t logTime)
-{
-    const auto when = UnixTimeToDateTime(static_cast<uint32_t>(logTime), false);
-    std::string text = plat::QToAnsi(plat::FormatDateTime(QStringLiteral("YYYY-MM-DD hh:nn:ss"), when)) + ".000Z";
-    if (text.size() > 10) text[10] = 'T';
-    return text;
-}
-
 // The part both result records share; the buffers are copied and released,
 // the signature first.
 template <typename Record>
@@ -52,6 +42,16 @@ void ClearSignature(TTransResult& TransRes)
 }
 
 }  // namespace
+
+// 'YYYY-MM-DDThh:nn:ss.000Z'. The TSE's clock runs on local wall-clock time
+// (see tse_updateTime), so this is local time although it ends in "Z".
+std::string LogTimeText(uint64_t logTime)
+{
+    const auto when = UnixTimeToDateTime(static_cast<uint32_t>(logTime), false);
+    std::string text = plat::QToAnsi(plat::FormatDateTime(QStringLiteral("YYYY-MM-DD hh:nn:ss"), when)) + ".000Z";
+    if (text.size() > 10) text[10] = 'T';
+    return text;
+}
 
 void tse_mapERStoKey(const std::string& clientId, const std::string& HexSN)
 {

@@ -1,0 +1,335 @@
+#include "jobs/Journal.h"
+
+#include <QCryptographicHash>
+#include <charconv>
+#include <vector>
+#include <zlib.h>
+
+namespace {
+
+constexpr size_t kReadChunk = 64 * 1024;
+// No record comes near this; a longer line is damage and is skipped.
+constexpr size_t kLongestRecord = 4096;
+
+bool Plain(unsigned char c)
+{
+    return c > 0x20 && c < 0x7F && c != '%' && c != '=' && c != '#';
+}
+
+std::string Encode(const std::string& bytes)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : bytes) {
+        if (Plain(c)) {
+            out.push_back(static_cast<char>(c));
+        } else {
+            out.push_back('%');
+            out.push_back(digits[c >> 4]);
+            out.push_back(digits[c & 0x0F]);
+        }
+    }
+    return out;
+}
+
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+bool Decode(std::string_view text, std::string& out)
+{
+    out.clear();
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            out.push_back(text[i]);
+            continue;
+        }
+        if (i + 2 >= text.size()) return false;
+        const int hi = HexDigit(text[i + 1]), lo = HexDigit(text[i + 2]);
+        if (hi < 0 || lo < 0) return false;
+        out.push_back(static_cast<char>(hi * 16 + lo));
+        i += 2;
+    }
+    return true;
+}
+
+uint32_t Crc(std::string_view bytes)
+{
+    return static_cast<uint32_t>(
+        crc32(0L, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size())));
+}
+
+std::string Hex8(uint32_t v)
+{
+    char buf[9];
+    static const char digits[] = "0123456789abcdef";
+    for (int i = 7; i >= 0; --i, v >>= 4) buf[i] = digits[v & 0xF];
+    buf[8] = '\0';
+    return buf;
+}
+
+// Fields of a record, in order of writing.
+class RecordWriter {
+public:
+    explicit RecordWriter(char type) : text_(1, type) {}
+    RecordWriter& Put(const char* key, const std::string& value)
+    {
+        text_ += ' ';
+        text_ += key;
+        text_ += '=';
+        text_ += Encode(value);
+        return *this;
+    }
+    RecordWriter& Put(const char* key, uint64_t value) { return Put(key, std::to_string(value)); }
+    std::string Line() const { return text_ + " #" + Hex8(Crc(text_)) + "\n"; }
+
+private:
+    std::string text_;
+};
+
+template <typename T>
+bool Number(const std::map<std::string, std::string>& f, const char* key, T& out)
+{
+    const auto it = f.find(key);
+    if (it == f.end()) return false;
+    const char* end = it->second.data() + it->second.size();
+    const auto r = std::from_chars(it->second.data(), end, out);
+    return r.ec == std::errc() && r.ptr == end;
+}
+
+std::string Text(const std::map<std::string, std::string>& f, const char* key)
+{
+    const auto it = f.find(key);
+    return it == f.end() ? std::string() : it->second;
+}
+
+// The record's type and fields; false when the line is damaged.
+bool Parse(std::string_view line, char& type, std::map<std::string, std::string>& fields)
+{
+    const size_t mark = line.rfind(" #");
+    if (mark == std::string_view::npos || line.size() - mark != 10 || mark < 1) return false;
+    const std::string_view body = line.substr(0, mark);
+    if (Hex8(Crc(body)) != line.substr(mark + 2)) return false;
+    if (body.size() > 1 && body[1] != ' ') return false;
+    type = body[0];
+    size_t pos = 1;
+    while (pos < body.size()) {
+        ++pos;  // the blank
+        size_t end = body.find(' ', pos);
+        if (end == std::string_view::npos) end = body.size();
+        const std::string_view field = body.substr(pos, end - pos);
+        const size_t eq = field.find('=');
+        if (eq == std::string_view::npos) return false;
+        std::string value;
+        if (!Decode(field.substr(eq + 1), value)) return false;
+        fields[std::string(field.substr(0, eq))] = std::move(value);
+        pos = end;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string Sha256Hex(const std::string& bytes)
+{
+    return QCryptographicHash::hash(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())),
+                                    QCryptographicHash::Sha256)
+        .toHex()
+        .toStdString();
+}
+
+std::string TJournal::StartRecord(const TJournalEntry& e)
+{
+    return RecordWriter('S')
+        .Put("id", e.id)
+        .Put("job", e.jobFile.toStdString())
+        .Put("sha256", e.sha256)
+        .Put("kasid", e.kasId)
+        .Put("cmd", std::string(1, e.cmd))
+        .Put("tanr", e.taNr)
+        .Put("start", e.startTime)
+        .Put("sn", e.serial)
+        .Line();
+}
+
+std::string TJournal::FinishRecord(const TJournalEntry& e)
+{
+    return RecordWriter('F')
+        .Put("id", e.id)
+        .Put("res", std::to_string(e.finishRes))
+        .Put("tanr", e.taNr)
+        .Put("start", e.startTime)
+        .Put("ende", e.endTime)
+        .Put("signr", e.sigCounter)
+        .Put("sig", e.signature)
+        .Line();
+}
+
+std::string TJournal::DoneRecord(uint64_t id)
+{
+    return RecordWriter('D').Put("id", id).Line();
+}
+
+void TJournal::Take(const std::string& line)
+{
+    char type = 0;
+    std::map<std::string, std::string> f;
+    uint64_t id = 0;
+    if (!Parse(line, type, f) || !Number(f, "id", id)) {
+        ++skipped_;
+        return;
+    }
+    nextId_ = std::max(nextId_, id + 1);
+    if (type == 'S') {
+        TJournalEntry e;
+        e.id = id;
+        e.jobFile = QByteArray::fromStdString(Text(f, "job"));
+        e.sha256 = Text(f, "sha256");
+        e.kasId = Text(f, "kasid");
+        e.cmd = Text(f, "cmd") == "T" ? 'T' : 'B';
+        Number(f, "tanr", e.taNr);
+        e.startTime = Text(f, "start");
+        e.serial = Text(f, "sn");
+        open_[id] = std::move(e);
+    } else if (type == 'F') {
+        const auto it = open_.find(id);
+        if (it == open_.end()) return;
+        TJournalEntry& e = it->second;
+        e.finished = true;
+        Number(f, "res", e.finishRes);
+        e.endTime = Text(f, "ende");
+        Number(f, "signr", e.sigCounter);
+        e.signature = Text(f, "sig");
+    } else if (type == 'D') {
+        open_.erase(id);
+    } else {
+        ++skipped_;
+    }
+}
+
+int TJournal::Open(const plat::FsPath& path)
+{
+    Close();
+    path_ = path;
+    open_.clear();
+    skipped_ = 0;
+    size_ = 0;
+
+    plat::File in;
+    int err = in.OpenRead(path);
+    if (err == 0) {
+        // Read in pieces: only the open entries stay in memory.
+        std::string pending, chunk;
+        bool overlong = false;
+        for (;;) {
+            if ((err = in.Read(chunk, kReadChunk)) != 0) break;
+            if (chunk.empty()) break;
+            size_ += static_cast<int64_t>(chunk.size());
+            size_t from = 0;
+            for (size_t nl; (nl = chunk.find('\n', from)) != std::string::npos; from = nl + 1) {
+                pending.append(chunk, from, nl - from);
+                if (overlong)
+                    ++skipped_;
+                else
+                    Take(pending);
+                pending.clear();
+                overlong = false;
+            }
+            pending.append(chunk, from, std::string::npos);
+            if (pending.size() > kLongestRecord) {
+                overlong = true;
+                pending.clear();
+            }
+        }
+        // A last record without its line end was torn when it was written.
+        if (!pending.empty() || overlong) ++skipped_;
+        (void)in.Close();
+        if (err != 0) return err;
+    } else if (err != ENOENT) {
+        return err;
+    }
+
+    if (size_ > compactAbove_ || skipped_ > 0) {
+        // A torn tail is cut off with the compaction, so that the next
+        // record starts on a line of its own.
+        if (int cerr = Compact()) return cerr;
+        return 0;
+    }
+    if (err == ENOENT) {
+        if ((err = file_.Create(path_)) != 0) return err;
+        return 0;
+    }
+    return file_.OpenAppend(path_);
+}
+
+int TJournal::Compact()
+{
+    file_.Close();
+    std::string bytes;
+    for (const auto& [id, e] : open_) {
+        bytes += StartRecord(e);
+        if (e.finished) bytes += FinishRecord(e);
+    }
+    if (int err = plat::ReplaceFileBytes(path_, bytes)) return err;
+    size_ = static_cast<int64_t>(bytes.size());
+    return file_.OpenAppend(path_);
+}
+
+void TJournal::Close()
+{
+    if (file_.IsOpen()) (void)file_.Close();
+}
+
+const TJournalEntry* TJournal::Find(const QByteArray& jobFile, const std::string& sha256) const
+{
+    for (const auto& [id, e] : open_)
+        if (e.jobFile == jobFile && e.sha256 == sha256) return &e;
+    return nullptr;
+}
+
+int TJournal::Append(const std::string& record)
+{
+    if (!file_.IsOpen()) return EBADF;
+    // One write for the record: the kernel keeps it when the process dies.
+    // After a failed write a part of that record may stand in the file; the
+    // next record begins on a line of its own, so only the torn one is lost.
+    const std::string bytes = tornTail_ ? "\n" + record : record;
+    const int err = file_.Write(bytes);
+    tornTail_ = err != 0;
+    if (err == 0) size_ += static_cast<int64_t>(bytes.size());
+    return err;
+}
+
+int TJournal::Started(TJournalEntry& entry)
+{
+    entry.id = nextId_++;
+    entry.finished = false;
+    open_[entry.id] = entry;
+    return Append(StartRecord(entry));
+}
+
+int TJournal::Finished(uint64_t id, int32_t res, const std::string& endTime, uint32_t sigCounter,
+                       const std::string& signature)
+{
+    const auto it = open_.find(id);
+    if (it == open_.end()) return 0;
+    TJournalEntry& e = it->second;
+    e.finished = true;
+    e.finishRes = res;
+    e.endTime = endTime;
+    e.sigCounter = sigCounter;
+    e.signature = signature;
+    return Append(FinishRecord(e));
+}
+
+int TJournal::Done(uint64_t id)
+{
+    if (open_.erase(id) == 0) return 0;
+    const int err = Append(DoneRecord(id));
+    if (err == 0 && size_ > compactAbove_) return Compact();
+    return err;
+}
