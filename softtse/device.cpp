@@ -1,5 +1,7 @@
 #include "device.h"
 
+#include <set>
+
 #include "atomic_file.h"
 #include "export_selection.h"
 #include "settings.h"
@@ -8,6 +10,7 @@
 #include <cerrno>
 #include <ctime>
 #include <fcntl.h>
+#include <set>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
@@ -156,7 +159,13 @@ se_result_t Device::load()
     serial_ = sha256(publicPoint_);
     if (toHex(serial_) != s.serialHex)
         return ErrorTSEResponseDataInvalid;
+    // What the stored messages add is written at once: every later call
+    // reads the state file again when it looks changed.
+    const std::string asStored = serializeState(s);
     catchUpWithStoredLogs(s);
+    const std::string caughtUp = serializeState(s);
+    if (caughtUp != asStored && (!replaceFile(dir + kStateFile, caughtUp) || !syncDirectory(stateFolder_)))
+        return storageError();
     state_ = std::move(s);
     rememberStateFile();
     return ExecutionOk;
@@ -164,14 +173,29 @@ se_result_t Device::load()
 
 // A crash between writing a log message and the state that counts it leaves
 // the message without its count: the counters move past every stored
-// message, so that no number is handed out twice.
+// message, so that no number is handed out twice. The message also stands
+// for what it did: a stored finish closes its transaction (finishing it again
+// would sign the same receipt twice), and a stored start that the state does
+// not count yet opens one.
 void Device::catchUpWithStoredLogs(DeviceState &s) const
 {
+    const uint32_t countedTransactions = s.transactionCounter;
+    std::set<uint32_t> started, finished;
     for (const LogFileInfo &log : listStoredLogs(stateFolder_)) {
         s.signatureCounter = std::max(s.signatureCounter, log.signatureCounter);
-        if (log.transaction)
-            s.transactionCounter = std::max(s.transactionCounter, log.transactionNumber);
+        if (!log.transaction)
+            continue;
+        s.transactionCounter = std::max(s.transactionCounter, log.transactionNumber);
+        if (log.finish)
+            finished.insert(log.transactionNumber);
+        else if (log.transactionNumber > countedTransactions)
+            started.insert(log.transactionNumber);
     }
+    std::set<uint32_t> open(s.openTransactions.begin(), s.openTransactions.end());
+    open.insert(started.begin(), started.end());
+    for (uint32_t n : finished)
+        open.erase(n);
+    s.openTransactions.assign(open.begin(), open.end());
 }
 
 void Device::rememberStateFile()

@@ -160,7 +160,11 @@ bool parseLogName(const std::string &name, LogFileInfo &info)
     uint64_t number = 0;
     if (!expect(s, pos, "_Log-Tra_No-") || !readNumber(s, pos, number) || number > 0xFFFFFFFFu)
         return false;
-    if (!expect(s, pos, "_Start") && !expect(s, pos, "_Finish"))
+    if (expect(s, pos, "_Start"))
+        r.finish = false;
+    else if (expect(s, pos, "_Finish"))
+        r.finish = true;
+    else
         return false;
     if (!expect(s, pos, "_Client-") || !decodeClient(s.substr(pos), r.clientId))
         return false;

@@ -43,6 +43,7 @@ struct LogFileInfo {
     uint64_t logTime = 0;
     uint32_t signatureCounter = 0;
     uint32_t transactionNumber = 0; // transaction logs only
+    bool finish = false;            // transaction logs only: the finish, not the start
     Bytes clientId;                 // transaction logs only
 };
 bool parseLogName(const std::string &name, LogFileInfo &info);

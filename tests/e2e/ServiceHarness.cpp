@@ -90,6 +90,13 @@ int Service::Terminate(int waitMs)
     return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
 }
 
+void Service::Kill()
+{
+    if (process_.state() == QProcess::NotRunning) return;
+    process_.kill();
+    process_.waitForFinished(10000);
+}
+
 int Service::RunAnother(int waitMs, QByteArray* output) const
 {
     QProcess other;

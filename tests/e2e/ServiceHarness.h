@@ -36,6 +36,8 @@ public:
     long PeakMemoryKiB() const;
     // SIGTERM, then waits for the end; returns the exit code (-1: crashed or hung).
     int Terminate(int waitMs = 30000);
+    // SIGKILL: the service dies wherever it is, as in a crash.
+    void Kill();
     qint64 Pid() const;
     bool Running() const;
 

@@ -48,6 +48,20 @@ struct Child {
     }
 };
 
+std::vector<uint32_t> openTransactions()
+{
+    uint8_t *buffer = nullptr;
+    uint32_t count = 0;
+    if (se_getOpenTransactions(&buffer, &count) != ExecutionOk)
+        return {};
+    const Bytes list = take(buffer, count * 4);
+    std::vector<uint32_t> numbers;
+    for (size_t i = 0; i + 3 < list.size(); i += 4)
+        numbers.push_back(uint32_t(list[i]) | uint32_t(list[i + 1]) << 8 | uint32_t(list[i + 2]) << 16 |
+                          uint32_t(list[i + 3]) << 24);
+    return numbers;
+}
+
 std::set<uint32_t> storedCounters(const TempDevice &device, size_t &files)
 {
     std::set<uint32_t> counters;
@@ -165,6 +179,29 @@ TEST_F(Persistence, KilledProcessNeverHandsOutACounterTwice)
     const std::set<uint32_t> counters = storedCounters(device, files);
     EXPECT_EQ(files, counters.size()); // no counter stored twice
     EXPECT_EQ(after.signatureCounter, *counters.rbegin());
+}
+
+// The process died after a log message was stored and before the state
+// that counts it: the message is what the TSE did.
+TEST_F(Persistence, AStoredFinishClosesItsTransactionAStoredStartOpensOne)
+{
+    const fs::path state = device.stateFolder() / "state";
+    const Signed begun = start("K1");
+    ASSERT_EQ(ExecutionOk, begun.rc);
+    const std::string beforeFinish = readText(state);
+    ASSERT_EQ(ExecutionOk, finish("K1", begun.transactionNumber).rc);
+    const Signed later = start("K1");
+    ASSERT_EQ(ExecutionOk, later.rc);
+    ASSERT_EQ(ExecutionOk, se_close());
+    // The state as it was before both: the finish and the second start are
+    // only in their messages.
+    writeText(state, beforeFinish);
+
+    ASSERT_EQ(ExecutionOk, se_openDirect(device.str().c_str(), 5000));
+    EXPECT_EQ(std::vector<uint32_t>{later.transactionNumber}, openTransactions());
+    EXPECT_EQ(ErrorTransactionNumberNotFound, finish("K1", begun.transactionNumber).rc);
+    EXPECT_EQ(ExecutionOk, finish("K1", later.transactionNumber).rc);
+    EXPECT_GT(start("K1").transactionNumber, later.transactionNumber);
 }
 
 } // namespace
