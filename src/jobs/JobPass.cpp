@@ -261,9 +261,9 @@ void Bearbeite_Job(TMainForm& form, TJobContext& ctx, TJobPassState& st)
         RefuseTooLarge(form, ctx);
     } else {
         ctx.JobSha256 = Sha256Hex(text);
+        if (plat::Now() > form.NextTimeSet) Zeit_setzen(form, ctx);
         if (SettleFromJournal(form, ctx, st)) return;
         ctx.Journal = &st.Journal;
-        if (plat::Now() > form.NextTimeSet) Zeit_setzen(form, ctx);
         Dispatch(form, ctx);
         if (ctx.JournalId != 0) NoteJournalResult(form, st, ctx.JournalErr);
     }
