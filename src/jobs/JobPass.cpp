@@ -236,7 +236,12 @@ bool SettleFromJournal(TMainForm& form, TJobContext& ctx, TJobPassState& st)
     TServiceRecoveryTse tse(form.AktVerz);
     const QByteArray jobFile = ctx.JobDatei;
     const TRecoveryEnv env{form.DatenVerz, [&](const QString& line) { LogRepeated(form, st, jobFile, line); }};
-    if (SettleJournalEntry(st.Journal, *entry, tse, env) != TSettled::Held) st.Errors.Clear(jobFile);
+    const TSettled settled = SettleJournalEntry(st.Journal, *entry, tse, env);
+    if (settled != TSettled::Held) st.Errors.Clear(jobFile);
+    if (settled == TSettled::Answered) {
+        st.Health.lastJob = plat::Now();
+        st.HealthFactsStale = true;
+    }
     return true;
 }
 
