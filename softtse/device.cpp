@@ -180,7 +180,8 @@ se_result_t Device::load()
 void Device::catchUpWithStoredLogs(DeviceState &s) const
 {
     const uint32_t countedTransactions = s.transactionCounter;
-    std::set<uint32_t> started, finished;
+    std::set<uint32_t> open(s.openTransactions.begin(), s.openTransactions.end());
+    std::set<uint32_t> finished;
     for (const LogFileInfo &log : listStoredLogs(stateFolder_)) {
         s.signatureCounter = std::max(s.signatureCounter, log.signatureCounter);
         if (!log.transaction)
@@ -189,10 +190,8 @@ void Device::catchUpWithStoredLogs(DeviceState &s) const
         if (log.finish)
             finished.insert(log.transactionNumber);
         else if (log.transactionNumber > countedTransactions)
-            started.insert(log.transactionNumber);
+            open.insert(log.transactionNumber);
     }
-    std::set<uint32_t> open(s.openTransactions.begin(), s.openTransactions.end());
-    open.insert(started.begin(), started.end());
     for (uint32_t n : finished)
         open.erase(n);
     s.openTransactions.assign(open.begin(), open.end());

@@ -1,5 +1,6 @@
 #include "jobs/Journal.h"
 
+#include <QByteArray>
 #include <QCryptographicHash>
 #include <charconv>
 #include <vector>
@@ -11,50 +12,17 @@ constexpr size_t kReadChunk = 64 * 1024;
 // No record comes near this; a longer line is damage and is skipped.
 constexpr size_t kLongestRecord = 4096;
 
-bool Plain(unsigned char c)
-{
-    return c > 0x20 && c < 0x7F && c != '%' && c != '=' && c != '#';
-}
-
+// Values as percent-encoded bytes: no blank, "=" or "#" is left in them to
+// break up a record.
 std::string Encode(const std::string& bytes)
 {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : bytes) {
-        if (Plain(c)) {
-            out.push_back(static_cast<char>(c));
-        } else {
-            out.push_back('%');
-            out.push_back(digits[c >> 4]);
-            out.push_back(digits[c & 0x0F]);
-        }
-    }
-    return out;
+    return QByteArray::fromStdString(bytes).toPercentEncoding().toStdString();
 }
 
-int HexDigit(char c)
+std::string Decode(std::string_view text)
 {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
-bool Decode(std::string_view text, std::string& out)
-{
-    out.clear();
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '%') {
-            out.push_back(text[i]);
-            continue;
-        }
-        if (i + 2 >= text.size()) return false;
-        const int hi = HexDigit(text[i + 1]), lo = HexDigit(text[i + 2]);
-        if (hi < 0 || lo < 0) return false;
-        out.push_back(static_cast<char>(hi * 16 + lo));
-        i += 2;
-    }
-    return true;
+    return QByteArray::fromPercentEncoding(QByteArray(text.data(), static_cast<qsizetype>(text.size())))
+        .toStdString();
 }
 
 uint32_t Crc(std::string_view bytes)
@@ -65,11 +33,7 @@ uint32_t Crc(std::string_view bytes)
 
 std::string Hex8(uint32_t v)
 {
-    char buf[9];
-    static const char digits[] = "0123456789abcdef";
-    for (int i = 7; i >= 0; --i, v >>= 4) buf[i] = digits[v & 0xF];
-    buf[8] = '\0';
-    return buf;
+    return QByteArray::number(v, 16).rightJustified(8, '0').toStdString();
 }
 
 // Fields of a record, in order of writing.
@@ -124,9 +88,7 @@ bool Parse(std::string_view line, char& type, std::map<std::string, std::string>
         const std::string_view field = body.substr(pos, end - pos);
         const size_t eq = field.find('=');
         if (eq == std::string_view::npos) return false;
-        std::string value;
-        if (!Decode(field.substr(eq + 1), value)) return false;
-        fields[std::string(field.substr(0, eq))] = std::move(value);
+        fields[std::string(field.substr(0, eq))] = Decode(field.substr(eq + 1));
         pos = end;
     }
     return true;

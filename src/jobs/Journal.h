@@ -6,8 +6,8 @@
 //   S id=7 job=Kasse1.TSE sha256=... kasid=Kasse1 cmd=B tanr=42 start=... sn=... #1a2b3c4d
 //   F id=7 res=0 tanr=42 start=... ende=... signr=88 sig=<hex> #...
 //   D id=7 #...
-// Values are bytes with blank, "%", "=", "#" and everything outside
-// printable ASCII written as %XX; the record ends in " #" and the CRC-32 of
+// Values are bytes, percent-encoded (all but letters, digits and "-._~" as
+// %XX); the record ends in " #" and the CRC-32 of
 // everything before it. A record without its line end or with a wrong CRC
 // (a write torn by the end of the process, a damaged disk block) is ignored.
 #pragma once
