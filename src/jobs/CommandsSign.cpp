@@ -3,6 +3,7 @@
 #include "jobs/Jobs.h"
 #include "jobs/Journal.h"
 
+#include "platform/CrashPoint.h"
 #include "shell/MainForm.h"
 #include "tse/TseLib.h"
 #include "tse/TseLib_C_Dekl.h"
@@ -30,16 +31,20 @@ void RegisterClient(TMainForm& form, TJobContext& ctx)
     form.Log("Neue Kasse registriert: " + Txt(ctx.KasID));
 }
 
-void LogOperation(TMainForm& form, const TJobContext& ctx, SignKind kind, uint32_t taNr)
+}  // namespace
+
+void LogOperation(TMainForm& form, const TJobContext& ctx, char cmd, uint32_t taNr)
 {
     const QString head = Txt(ctx.KasID) + "  TA=" + QString::number(taNr) + "  ";
-    if (kind == SignKind::Text)
+    if (cmd == 'T')
         form.Log(head + Txt(ctx.KasData));
     else if (TseDebug)
         form.Log(head + "Bon=" + Txt(ctx.KasBonNr) + "  " + Txt(ctx.KasData));
     else
         form.Log(head + "Bon=" + Txt(ctx.KasBonNr));
 }
+
+namespace {
 
 void LogSignature(TMainForm& form, const TTransResult& r)
 {
@@ -51,6 +56,15 @@ void LogSignature(TMainForm& form, const TTransResult& r)
 
 void SignJob(TMainForm& form, TJobContext& ctx, SignKind kind)
 {
+    // A transaction the journal could not record could be signed a second
+    // time after a restart: the job waits until the journal takes records.
+    if (ctx.Journal) {
+        ctx.JournalErr = ctx.Journal->ReadyForJob();
+        if (ctx.JournalErr != 0) {
+            ctx.JournalBlocked = true;
+            return;
+        }
+    }
     TTransResult TransRes;
     tse_startTransaction(ctx.KasID, {}, {}, {}, TransRes);
     if (TseRes == ErrorNoERS) {
@@ -58,12 +72,13 @@ void SignJob(TMainForm& form, TJobContext& ctx, SignKind kind)
         tse_startTransaction(ctx.KasID, {}, {}, {}, TransRes);
     }
     const int32_t startRes = TseRes;
+    if (startRes == 0) plat::CrashPoint("tse-start");
     if (startRes != 0) form.Log("StartTransaction nicht möglich, E=" + Erg());
 
     const std::string StartTime = TransRes.logTime;
     const uint32_t taNr = TransRes.transactionNumber;
     form.lbTANr->setText(QString::number(taNr));
-    LogOperation(form, ctx, kind, taNr);
+    LogOperation(form, ctx, kind == SignKind::Bon ? 'B' : 'T', taNr);
 
     // From here on the job is the TSE's: the journal keeps it from ever
     // being signed again, should the service die before its answer is out.
@@ -71,6 +86,7 @@ void SignJob(TMainForm& form, TJobContext& ctx, SignKind kind)
         TJournalEntry entry;
         entry.jobFile = ctx.JobDatei;
         entry.sha256 = ctx.JobSha256;
+        entry.jobId = ctx.JobId;
         entry.kasId = ctx.KasID;
         entry.cmd = kind == SignKind::Bon ? 'B' : 'T';
         entry.taNr = taNr;
@@ -78,12 +94,14 @@ void SignJob(TMainForm& form, TJobContext& ctx, SignKind kind)
         entry.serial = TseSN;
         ctx.JournalErr = ctx.Journal->Started(entry);
         ctx.JournalId = entry.id;
+        plat::CrashPoint("journal-start");
     }
 
     // Also after a failed start (number 0): the answer reports the finish.
     tse_finishTransaction(ctx.KasID, taNr, ctx.KasData, kind == SignKind::Bon ? "Kassenbeleg-V1" : "SonstigerVorgang",
                           {}, TransRes);
     const int32_t finishRes = TseRes;
+    if (finishRes == 0) plat::CrashPoint("tse-finish");
     if (finishRes != 0) {
         form.Log("FinishTransaction nicht möglich, Err=" + Erg() + "  TA-Nr=" + QString::number(taNr));
     } else {
@@ -94,6 +112,7 @@ void SignJob(TMainForm& form, TJobContext& ctx, SignKind kind)
         const int err = ctx.Journal->Finished(ctx.JournalId, finishRes, TransRes.logTime,
                                               TransRes.signatureCounter, TransRes.signatureValue);
         if (ctx.JournalErr == 0) ctx.JournalErr = err;
+        plat::CrashPoint("journal-finish");
     }
 
     // Written also when the file could not be created: the answer is kept
@@ -104,6 +123,7 @@ void SignJob(TMainForm& form, TJobContext& ctx, SignKind kind)
                          TransRes.signatureCounter, TransRes.signatureValue))
         WriteSigLine(ctx, line);
     Close_SigFile(form, ctx);
+    if (ctx.AnswerErr == 0) plat::CrashPoint("answer-flush");
 }
 
 }  // namespace

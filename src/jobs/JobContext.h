@@ -40,6 +40,7 @@ struct TJobContext {
     TJournal* Journal = nullptr;  // the service's job journal, when it has one
     uint64_t JournalId = 0;       // the job's journal entry, once the TSE began it
     int JournalErr = 0;           // first failure writing it
+    bool JournalBlocked = false;  // the journal could not take the job's records: not begun
 
     int32_t IORes = 0;      // last file operation on the job or signature file
 
@@ -73,6 +74,7 @@ struct TJobContext {
         JobSha256.clear();
         JournalId = 0;
         JournalErr = 0;
+        JournalBlocked = false;
         Answer.clear();
         AnswerStarted = false;
         AnswerErr = 0;

@@ -4,6 +4,7 @@
 #include "jobs/JournalRecovery.h"
 #include "jobs/TseWatch.h"
 
+#include "platform/CrashPoint.h"
 #include "platform/DateTime.h"
 #include "platform/Files.h"
 #include "shell/MainForm.h"
@@ -11,6 +12,7 @@
 #include "tse/TseLib.h"
 #include "tse/TseLib_C_Dekl.h"
 
+#include <QLabel>
 #include <QTimer>
 #include <exception>
 
@@ -123,15 +125,17 @@ void Dispatch(TMainForm& form, TJobContext& ctx)
     }
 }
 
-// True when the job file is gone.
+// Deletes the job file that was read, never a file that the client has
+// written under its name since (a client may write its next job the moment
+// it has read the answer). True when the job file is gone.
 bool DeleteJobFile(TMainForm& form, TJobContext& ctx)
 {
-    const plat::FsPath path = JobFilePath(form, ctx);
     const QString name = ctx.AktKas + ".TSE";
     for (ctx.Versuch = 1; ctx.Versuch <= kDeleteAttempts; ++ctx.Versuch) {
-        const int err = plat::DeleteFile(path);
-        if (err == 0) {
-            form.ZelnorsTestLog(name + " gelöscht");
+        const int err = plat::DeleteFileIfSame(form.DatenVerz, ctx.JobDatei, ctx.JobId);
+        if (err == 0 || err == ENOENT || err == plat::ErrOtherFile) {
+            form.ZelnorsTestLog(err == 0 ? name + " gelöscht" : name + " ist schon ersetzt");
+            if (ctx.JournalId != 0) plat::CrashPoint("job-delete");
             return true;
         }
         const QString msg = name + " konnte vorerst nicht gelöscht werden, Err=" + QString::number(err);
@@ -222,7 +226,9 @@ void NoteJournalResult(TMainForm& form, TJobPassState& st, int err)
 
 void JournalDone(TMainForm& form, TJobPassState& st, uint64_t id)
 {
-    if (id != 0) NoteJournalResult(form, st, st.Journal.Done(id));
+    if (id == 0) return;
+    NoteJournalResult(form, st, st.Journal.Done(id));
+    plat::CrashPoint("journal-done");
 }
 
 // A job the TSE has begun before (the pass that took it ended early, or the
@@ -231,18 +237,20 @@ void JournalDone(TMainForm& form, TJobPassState& st, uint64_t id)
 bool SettleFromJournal(TMainForm& form, TJobContext& ctx, TJobPassState& st)
 {
     if (ctx.KasCmd.empty() || (ctx.KasCmd[0] != 'B' && ctx.KasCmd[0] != 'T')) return false;
-    const TJournalEntry* entry = st.Journal.Find(ctx.JobDatei, ctx.JobSha256);
-    if (!entry) return false;
+    const TJournalEntry* found = st.Journal.Find(ctx.JobDatei, ctx.JobSha256, ctx.JobId);
+    if (!found) return false;
+    const TJournalEntry entry = *found;
     TServiceRecoveryTse tse(form.AktVerz);
     const QByteArray jobFile = ctx.JobDatei;
-    const TRecoveryEnv env{form.DatenVerz, [&](const QString& line) { LogRepeated(form, st, jobFile, line); }};
-    const TSettled settled = SettleJournalEntry(st.Journal, *entry, tse, env);
+    TRecoveryEnv env{form.DatenVerz, [&](const QString& line) { LogRepeated(form, st, jobFile, line); }};
+    env.answered = [&form, &st](const TJournalAnswer& a) { NoteJournalAnswer(form, st, a); };
+    env.heldSince = &st.HeldSince;
+    plat::FileId kept;
+    const TSettled settled = SettleJournalEntry(st.Journal, entry, tse, env, &kept);
     if (settled != TSettled::Held) st.Errors.Clear(jobFile);
-    if (settled == TSettled::Answered) {
-        st.Health.lastJob = plat::Now();
-        st.HealthFactsStale = true;
-    }
-    return true;
+    if (settled == TSettled::AnsweredKept) KeepForDeletion(st, entry, kept);
+    // A finish that signed something else leaves the job to be signed as new.
+    return settled != TSettled::SignAnew;
 }
 
 void Bearbeite_Job(TMainForm& form, TJobContext& ctx, TJobPassState& st)
@@ -270,6 +278,11 @@ void Bearbeite_Job(TMainForm& form, TJobContext& ctx, TJobPassState& st)
         if (SettleFromJournal(form, ctx, st)) return;
         ctx.Journal = &st.Journal;
         Dispatch(form, ctx);
+        if (ctx.JournalBlocked) {
+            NoteJournalResult(form, st, ctx.JournalErr);
+            LogJobError(form, st, ctx, "Journal nicht beschreibbar, Err=" + QString::number(ctx.JournalErr));
+            return;
+        }
         if (ctx.JournalId != 0) NoteJournalResult(form, st, ctx.JournalErr);
     }
 
@@ -317,12 +330,14 @@ void RetryPending(TMainForm& form, TJobPassState& st)
             if (TseLogFiles) SaveAnswerCopy(form, p.jobName, p.name, p.lines);
         }
         if (jobThere) {
-            if (plat::DeleteFile(jobPath) != 0) {
+            const int err = plat::DeleteFileIfSame(form.DatenVerz, p.jobFile, p.jobId);
+            if (err != 0 && err != ENOENT && err != plat::ErrOtherFile) {
                 LogRepeated(form, st, p.jobFile, p.name + ".TSE konnte nicht gelöscht werden");
                 ++it;
                 continue;
             }
             form.ZelnorsTestLog(p.name + ".TSE gelöscht");
+            if (p.journalId != 0) plat::CrashPoint("job-delete");
         }
         st.Errors.Clear(p.jobFile);
         JournalDone(form, st, p.journalId);
@@ -344,6 +359,31 @@ void LogLostAnswer(TMainForm& form, const TPendingAnswer& p)
 {
     form.Log("Antwort für " + p.name + " nicht geschrieben:");
     for (const std::string& line : p.lines) form.Log("°  " + Txt(line));
+}
+
+void NoteJournalAnswer(TMainForm& form, TJobPassState& st, const TJournalAnswer& a)
+{
+    LogOperation(form, a.job, a.entry.cmd, a.entry.taNr);
+    form.lbTANr->setText(QString::number(a.entry.taNr));
+    if (a.entry.finishRes == 0) form.lbSigNr->setText(QString::number(a.entry.sigCounter));
+    if (TseLogFiles) {
+        const QByteArray jobName = a.entry.jobFile.left(a.entry.jobFile.size() - 4);
+        SaveAnswerCopy(form, jobName, plat::DisplayName(jobName), a.lines);
+    }
+    st.Health.lastJob = plat::Now();
+    st.HealthFactsStale = true;
+}
+
+void KeepForDeletion(TJobPassState& st, const TJournalEntry& e, const plat::FileId& jobId)
+{
+    TPendingAnswer p;
+    p.jobFile = e.jobFile;
+    p.jobName = e.jobFile.left(e.jobFile.size() - 4);
+    p.name = plat::DisplayName(p.jobName);
+    p.jobId = jobId;
+    p.answerWritten = true;
+    p.journalId = e.id;
+    st.Pending[e.jobFile] = std::move(p);
 }
 
 void LogPendingAnswers(TMainForm& form)

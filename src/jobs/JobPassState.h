@@ -29,6 +29,7 @@ struct TJobPassState {
     TRepeatedErrors Errors;
     TJournal Journal;             // every BON and TEXT job the TSE has begun
     int JournalWriteError = 0;    // last failure writing the journal, reported once
+    std::map<uint64_t, plat::TDateTime> HeldSince;  // journal entries that could not be settled yet
     std::map<QByteArray, TPendingAnswer> Pending;  // by listed job file name
     int LastScanError = 0;
     TTseConnection Tse;           // reachability of the TSE and its reconnection

@@ -62,9 +62,18 @@ std::vector<std::string> SplitLines(const std::string& text);
 void LogLostAnswer(TMainForm& form, const TPendingAnswer& p);
 // At the end of the program: every answer still not written goes to the log.
 void LogPendingAnswers(TMainForm& form);
+// An answer from the journal gets what every answer gets: the operation's
+// line in the log and the list, the counters, the "/F" copy.
+struct TJournalAnswer;
+void NoteJournalAnswer(TMainForm& form, TJobPassState& st, const TJournalAnswer& a);
+// A job answered from the journal whose file would not go: later passes
+// only delete it (if it is still that file), then close the entry.
+void KeepForDeletion(TJobPassState& st, const TJournalEntry& e, const plat::FileId& jobId);
 
 // ---- Command handlers (Commands*.cpp) ------------------------------------
 void Cmd_Bon_an_TSE(TMainForm& form, TJobContext& ctx);
+// The log line of a signed operation: client, transaction, receipt or text.
+void LogOperation(TMainForm& form, const TJobContext& ctx, char cmd, uint32_t taNr);
 // The answer of a BON ('B') or TEXT ('T') job from the job's values and
 // what the TSE gave for its transaction; "*EOF*" last.
 std::vector<std::string> SignAnswerLines(char cmd, int32_t finishRes, const TJobContext& job,

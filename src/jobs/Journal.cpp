@@ -110,6 +110,11 @@ std::string TJournal::StartRecord(const TJournalEntry& e)
         .Put("id", e.id)
         .Put("job", e.jobFile.toStdString())
         .Put("sha256", e.sha256)
+        .Put("dev", e.jobId.dev)
+        .Put("ino", e.jobId.ino)
+        .Put("size", std::to_string(e.jobId.size))
+        .Put("mtime", std::to_string(e.jobId.mtimeNs))
+        .Put("btime", std::to_string(e.jobId.btimeNs))
         .Put("kasid", e.kasId)
         .Put("cmd", std::string(1, e.cmd))
         .Put("tanr", e.taNr)
@@ -151,6 +156,11 @@ void TJournal::Take(const std::string& line)
         e.id = id;
         e.jobFile = QByteArray::fromStdString(Text(f, "job"));
         e.sha256 = Text(f, "sha256");
+        Number(f, "dev", e.jobId.dev);
+        Number(f, "ino", e.jobId.ino);
+        Number(f, "size", e.jobId.size);
+        Number(f, "mtime", e.jobId.mtimeNs);
+        Number(f, "btime", e.jobId.btimeNs);
         e.kasId = Text(f, "kasid");
         e.cmd = Text(f, "cmd") == "T" ? 'T' : 'B';
         Number(f, "tanr", e.taNr);
@@ -215,30 +225,67 @@ int TJournal::Open(const plat::FsPath& path)
         return err;
     }
 
-    if (size_ > compactAbove_ || skipped_ > 0) {
-        // A torn tail is cut off with the compaction, so that the next
-        // record starts on a line of its own.
-        if (int cerr = Compact()) return cerr;
-        return 0;
-    }
+    // A torn tail is cut off with the compaction, so that the next record
+    // starts on a line of its own; should the compaction fail, the next
+    // record begins with a line end instead.
+    tornTail_ = skipped_ > 0;
     if (err == ENOENT) {
         if ((err = file_.Create(path_)) != 0) return err;
-        return 0;
+    } else if ((err = file_.OpenAppend(path_)) != 0) {
+        return err;
     }
-    return file_.OpenAppend(path_);
+    if (size_ > compactAbove_ || skipped_ > 0) (void)Compact();
+    return 0;
 }
 
 int TJournal::Compact()
 {
-    file_.Close();
     std::string bytes;
     for (const auto& [id, e] : open_) {
         bytes += StartRecord(e);
         if (e.finished) bytes += FinishRecord(e);
     }
-    if (int err = plat::ReplaceFileBytes(path_, bytes)) return err;
+    // Until the new file has taken the old one's place, the old one is
+    // still whole and open: a failed compaction loses no record and stops
+    // no later one.
+    if (int err = plat::ReplaceFileBytes(path_, bytes)) {
+        compactAt_ = size_ + compactAbove_;
+        return err;
+    }
     size_ = static_cast<int64_t>(bytes.size());
-    return file_.OpenAppend(path_);
+    compactAt_ = 0;
+    tornTail_ = false;
+    return Reopen();
+}
+
+int TJournal::Reopen()
+{
+    file_.Close();
+    lastError_ = file_.OpenAppend(path_);
+    if (lastError_ == ENOENT) lastError_ = file_.Create(path_);
+    return lastError_;
+}
+
+int TJournal::ReadyForJob()
+{
+    if (!file_.IsOpen() && path_.Native().isEmpty()) return EBADF;
+    if (!file_.IsOpen() && Reopen() != 0) return lastError_;
+    // Start, finish and done record of one job, many times over; a full
+    // disk still lets a job through while the room taken earlier holds its
+    // records.
+    constexpr int64_t kReserve = 64 * 1024;
+    constexpr int64_t kOneJob = 3 * kLongestRecord;
+    const int err = file_.Reserve(kReserve);
+    if (err != 0 && err != EOPNOTSUPP && err != EINVAL && file_.RoomAhead() < kOneJob) return err;
+    if (lastError_ == 0) return 0;
+    // Without a reservation only a write can tell that the disk takes
+    // records again; the line end also ends a record the failure tore.
+    lastError_ = file_.Write("\n");
+    if (lastError_ == 0) {
+        tornTail_ = false;
+        ++size_;
+    }
+    return lastError_;
 }
 
 void TJournal::Close()
@@ -246,10 +293,30 @@ void TJournal::Close()
     if (file_.IsOpen()) (void)file_.Close();
 }
 
-const TJournalEntry* TJournal::Find(const QByteArray& jobFile, const std::string& sha256) const
+bool SameJobFile(const TJournalEntry& e, const plat::FileId& id)
 {
-    for (const auto& [id, e] : open_)
-        if (e.jobFile == jobFile && e.sha256 == sha256) return &e;
+    return e.jobId == plat::FileId() || e.jobId == id;
+}
+
+const TJournalEntry* TJournal::Find(const QByteArray& jobFile, const std::string& sha256,
+                                    const plat::FileId& id) const
+{
+    for (const auto& [n, e] : open_)
+        if (e.jobFile == jobFile && e.sha256 == sha256 && SameJobFile(e, id)) return &e;
+    return nullptr;
+}
+
+const TJournalEntry* TJournal::FindFile(const plat::FileId& id) const
+{
+    for (const auto& [n, e] : open_)
+        if (e.jobId == id && !(id == plat::FileId())) return &e;
+    return nullptr;
+}
+
+const TJournalEntry* TJournal::FindTransaction(const std::string& serial, uint32_t taNr) const
+{
+    for (const auto& [n, e] : open_)
+        if (e.taNr == taNr && (e.serial.empty() || e.serial == serial)) return &e;
     return nullptr;
 }
 
@@ -262,6 +329,7 @@ int TJournal::Append(const std::string& record)
     const std::string bytes = tornTail_ ? "\n" + record : record;
     const int err = file_.Write(bytes);
     tornTail_ = err != 0;
+    lastError_ = err;
     if (err == 0) size_ += static_cast<int64_t>(bytes.size());
     return err;
 }
@@ -292,6 +360,7 @@ int TJournal::Done(uint64_t id)
 {
     if (open_.erase(id) == 0) return 0;
     const int err = Append(DoneRecord(id));
-    if (err == 0 && size_ > compactAbove_) return Compact();
+    // A compaction that fails is not a record lost: the old file goes on.
+    if (err == 0 && size_ > compactAbove_ && size_ > compactAt_) (void)Compact();
     return err;
 }

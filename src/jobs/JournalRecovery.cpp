@@ -17,53 +17,147 @@ const char* ProcessType(char cmd)
     return cmd == 'B' ? "Kassenbeleg-V1" : "SonstigerVorgang";
 }
 
-// The job file under its listed name, read as the job pass reads it. 0, or
-// the error number of the open or read.
-int ReadJob(const plat::FsPath& path, std::string& text)
+// The job file under its listed name, read as the job pass reads it, and
+// which file that was. 0, or the error number of the open or read.
+int ReadJob(const plat::FsPath& path, std::string& text, plat::FileId& id)
 {
     plat::File f;
     if (int err = f.OpenRegular(path)) return err;
+    plat::TDateTime modTime = 0.0;
+    if (int err = f.Stat(id, modTime)) return err;
     if (int err = f.Read(text, kJobFileLimit + 1)) return err;
     return f.Close();
 }
 
+QString Code(int32_t res)
+{
+    return QString::fromStdString(ErgStrOf(res));
+}
+
+// One entry on its way to being settled.
+class Settling {
+public:
+    Settling(TJournal& journal, const TJournalEntry& e, const TRecoveryEnv& env, plat::FileId* keptJob)
+        : journal_(journal), e_(e), env_(env), keptJob_(keptJob),
+          name_(plat::DisplayName(e.jobFile.left(e.jobFile.size() - 4))), ta_("  TA=" + QString::number(e.taNr))
+    {
+    }
+
+    const QString& Name() const { return name_; }
+    const QString& Ta() const { return ta_; }
+
+    // Writes the answer, then deletes the job file, then closes the entry:
+    // the answer is never written twice, and a kill between two steps
+    // leaves a state the next start settles the same way.
+    TSettled Answer(const TJobContext& job, const plat::FileId& jobId, const std::vector<std::string>& lines,
+                    const TJournalEntry& finished)
+    {
+        const QByteArray jobName = e_.jobFile.left(e_.jobFile.size() - 4);
+        if (int err = WriteAnswerFile(plat::FsPath(env_.jobDir, jobName + ".SIG"), lines)) {
+            env_.log(name_ + ".SIG konnte nicht geschrieben werden, Err=" + QString::number(err) +
+                     ", die Antwort wird nachgeholt");
+            return TSettled::Held;
+        }
+        Forget();
+        if (env_.answered) env_.answered(TJournalAnswer{finished, job, lines});
+        env_.log("Antwort aus dem Journal: " + name_ + ta_);
+        const int err = jobId == plat::FileId() ? plat::DeleteFile(plat::FsPath(env_.jobDir, e_.jobFile))
+                                                : plat::DeleteFileIfSame(env_.jobDir, e_.jobFile, jobId);
+        if (err != 0 && err != ENOENT && err != plat::ErrOtherFile) {
+            env_.log(name_ + ".TSE konnte nicht gelöscht werden");
+            if (keptJob_) *keptJob_ = jobId;
+            return TSettled::AnsweredKept;
+        }
+        (void)journal_.Done(e_.id);
+        return TSettled::Answered;
+    }
+
+    // The entry cannot be settled now. Its job waits, at most kHoldLimit
+    // (not at all when it can never be settled); then its client is told
+    // that it failed, with a code that says why.
+    TSettled Hold(const QString& why, int32_t code, bool never, const TJobContext* job, const plat::FileId& jobId)
+    {
+        env_.log(why);
+        if (!never) {
+            if (!env_.heldSince) return TSettled::Held;
+            const plat::TDateTime now = env_.now();
+            const auto [it, fresh] = env_.heldSince->try_emplace(e_.id, now);
+            if (fresh || now - it->second < kHoldLimit) return TSettled::Held;
+        }
+        TJobContext values;
+        values.KasID = job ? job->KasID : e_.kasId;
+        if (job) {
+            values.KasBonNr = job->KasBonNr;
+            values.KasData = job->KasData;
+        }
+        env_.log("Journal: " + name_ + ta_ + " wird mit ERR " + Code(code) + " beantwortet");
+        TJournalEntry failed = e_;
+        failed.finishRes = code;
+        return Answer(values, jobId, SignAnswerLines(e_.cmd, code, values, e_.startTime, {}, e_.taNr, 0, {}),
+                      failed);
+    }
+
+    void Close(const QString& why)
+    {
+        Forget();
+        (void)journal_.Done(e_.id);
+        env_.log(why);
+    }
+
+private:
+    void Forget()
+    {
+        if (env_.heldSince) env_.heldSince->erase(e_.id);
+    }
+
+    TJournal& journal_;
+    const TJournalEntry& e_;
+    const TRecoveryEnv& env_;
+    plat::FileId* keptJob_;
+    QString name_;
+    QString ta_;
+};
+
 }  // namespace
 
+bool FinishIsTheJobs(const TTransactionLogs& logs, const TJournalEntry& e, const TJobContext& job)
+{
+    return logs.haveFinish && logs.finishProcessType == ProcessType(e.cmd) &&
+           logs.finishProcessData == job.KasData && logs.finishClient == e.kasId;
+}
+
 TSettled SettleJournalEntry(TJournal& journal, const TJournalEntry& entry, TRecoveryTse& tse,
-                            const TRecoveryEnv& env)
+                            const TRecoveryEnv& env, plat::FileId* keptJob)
 {
     const TJournalEntry e = entry;  // the journal's own copy goes with Done
-    const QByteArray jobName = e.jobFile.left(e.jobFile.size() - 4);
-    const QString name = plat::DisplayName(jobName);
-    const QString ta = "  TA=" + QString::number(e.taNr);
+    Settling s(journal, e, env, keptJob);
+    const QString& name = s.Name();
+    const QString& ta = s.Ta();
 
     std::string text;
-    const int readErr = ReadJob(plat::FsPath(env.jobDir, e.jobFile), text);
-    if (readErr != 0 && readErr != ENOENT) {
-        env.log("Journal: " + name + ".TSE nicht lesbar, Err=" + QString::number(readErr) + ta);
-        return TSettled::Held;
-    }
-    if (readErr == ENOENT || text.size() > kJobFileLimit || Sha256Hex(text) != e.sha256) {
-        // The client has taken its job back or written a new one: there is
-        // nobody to answer. A transaction still open is finished like any
-        // other that a crash left.
-        (void)journal.Done(e.id);
-        env.log("Journal: " + name + ".TSE nicht mehr vorhanden oder geändert" + ta);
+    plat::FileId jobId;
+    const int readErr = ReadJob(plat::FsPath(env.jobDir, e.jobFile), text, jobId);
+    if (readErr != 0 && readErr != ENOENT)
+        return s.Hold("Journal: " + name + ".TSE nicht lesbar, Err=" + QString::number(readErr) + ta,
+                      kHeldUnreadableJob, false, nullptr, e.jobId);
+    if (readErr == ENOENT || text.size() > kJobFileLimit || Sha256Hex(text) != e.sha256 || !SameJobFile(e, jobId)) {
+        // The client has taken its job back, or a new job stands under the
+        // name (even with the same bytes): there is nobody to answer. A
+        // transaction still open is finished like any other a crash left.
+        s.Close("Journal: " + name + ".TSE nicht mehr vorhanden oder geändert" + ta);
         return TSettled::Abandoned;
     }
     TJobContext job;
     ApplyJobText(job, text, false);
 
     if (!e.finished) {
-        if (!e.serial.empty() && e.serial != tse.Serial()) {
-            env.log("Journal: " + name + ta + " wurde an einer anderen TSE begonnen");
-            return TSettled::Held;
-        }
+        if (!e.serial.empty() && e.serial != tse.Serial())
+            return s.Hold("Journal: " + name + ta + " wurde an einer anderen TSE begonnen", kHeldOtherTse, true,
+                          &job, jobId);
         std::set<uint32_t> open;
-        if (!tse.OpenTransactions(open)) {
-            env.log("Journal: offene Transaktionen nicht lesbar, " + name + " wartet" + ta);
-            return TSettled::Held;
-        }
+        if (!tse.OpenTransactions(open))
+            return s.Hold("Journal: offene Transaktionen nicht lesbar, " + name + " wartet" + ta, kHeldNoOpenList,
+                          false, &job, jobId);
         if (open.count(e.taNr)) {
             // The same receipt: its transaction is finished with its data.
             TTransResult r;
@@ -71,35 +165,29 @@ TSettled SettleJournalEntry(TJournal& journal, const TJournalEntry& entry, TReco
             (void)journal.Finished(e.id, res, r.logTime, r.signatureCounter, r.signatureValue);
         } else {
             // Finished before the service could note it: the TSE's own log
-            // messages tell what the answer would have said.
+            // messages tell what the answer would have said, if that
+            // finish signed this job and not something else (an operator's
+            // "TA freigeben").
             TTransactionLogs logs;
             const int32_t res = tse.ReadBack(e.taNr, logs);
-            if (res != 0 || !logs.haveFinish) {
-                env.log("Journal: Abschluss von " + name + ta + " nicht lesbar, Err=" +
-                        QString::fromStdString(ErgStrOf(res != 0 ? res : ErrorTransactionNumberNotFound)));
-                return TSettled::Held;
+            if (res != 0 || !logs.haveFinish)
+                return s.Hold("Journal: Abschluss von " + name + ta + " nicht lesbar, Err=" +
+                                  Code(res != 0 ? res : ErrorTransactionNumberNotFound),
+                              kHeldUnknownFinish, false, &job, jobId);
+            if (!FinishIsTheJobs(logs, e, job)) {
+                s.Close("Journal: Abschluss von " + name + ta + " gehört nicht zu diesem Job, er wird neu signiert");
+                return TSettled::SignAnew;
             }
             (void)journal.Finished(e.id, 0, logs.endTime, logs.sigCounter, logs.signature);
         }
     }
     const auto it = journal.OpenEntries().find(e.id);
     if (it == journal.OpenEntries().end()) return TSettled::Held;
-    const TJournalEntry& f = it->second;
-
-    const std::vector<std::string> lines = SignAnswerLines(e.cmd, f.finishRes, job, f.startTime, f.endTime,
-                                                           f.taNr, f.sigCounter, f.signature);
-    if (int err = WriteAnswerFile(plat::FsPath(env.jobDir, jobName + ".SIG"), lines)) {
-        env.log(name + ".SIG konnte nicht geschrieben werden, Err=" + QString::number(err) +
-                ", die Antwort wird nachgeholt");
-        return TSettled::Held;
-    }
-    if (int err = plat::DeleteFile(plat::FsPath(env.jobDir, e.jobFile)); err != 0 && err != ENOENT) {
-        env.log(name + ".TSE konnte nicht gelöscht werden");
-        return TSettled::Held;
-    }
-    (void)journal.Done(e.id);
-    env.log("Antwort aus dem Journal: " + name + ta);
-    return TSettled::Answered;
+    const TJournalEntry f = it->second;
+    return s.Answer(job, jobId,
+                    SignAnswerLines(e.cmd, f.finishRes, job, f.startTime, f.endTime, f.taNr, f.sigCounter,
+                                    f.signature),
+                    f);
 }
 
 bool TServiceRecoveryTse::OpenTransactions(std::set<uint32_t>& numbers)
@@ -137,20 +225,51 @@ std::string TServiceRecoveryTse::Serial()
     return TseSN;
 }
 
+// A deletion that the end of the process interrupted may have left a file
+// set aside. A job file the journal knows was answered before it was set
+// aside, so it goes; anything else is put back under its name and taken
+// by the next pass.
+void PutBackSetAside(TMainForm& form, const TJournal& journal)
+{
+    QList<QByteArray> names;
+    (void)plat::FindEntries(form.DatenVerz, QStringLiteral(".vok-del.*"), names);
+    for (const QByteArray& aside : names) {
+        if (!plat::IsSetAsideName(aside)) continue;
+        const plat::FsPath from(form.DatenVerz, aside);
+        const QByteArray name = plat::NameOfSetAside(aside);
+        plat::FileId id;
+        if (plat::FileIdentity(from, id) != 0) continue;
+        if (journal.FindFile(id)) {
+            (void)plat::DeleteFile(from);
+            continue;
+        }
+        if (int err = plat::RenameFile(from, plat::FsPath(form.DatenVerz, name)))
+            form.Log(plat::DisplayName(aside) + " konnte nicht zurückbenannt werden, Err=" + QString::number(err));
+    }
+}
+
 void RecoverFromJournal(TMainForm& form)
 {
     if (!form.JobState) form.JobState = std::make_shared<TJobPassState>();
-    TJournal& journal = form.JobState->Journal;
+    TJobPassState& st = *form.JobState;
+    TJournal& journal = st.Journal;
     const QString path = plat::NativePath(form.AktVerz + "/" + JournalFileName);
     if (int err = journal.Open(path))
         form.Log(QString(JournalFileName) + " nicht verwendbar, Err=" + QString::number(err));
     if (journal.SkippedRecords() > 0)
         form.Log(QString(JournalFileName) + ": " + QString::number(journal.SkippedRecords()) +
                  " unvollständige Einträge übergangen");
+    PutBackSetAside(form, journal);
 
     TServiceRecoveryTse tse(form.AktVerz);
-    const TRecoveryEnv env{form.DatenVerz, [&form](const QString& line) { form.Log(line); }};
+    TRecoveryEnv env{form.DatenVerz, [&form](const QString& line) { form.Log(line); }};
+    env.answered = [&form, &st](const TJournalAnswer& a) { NoteJournalAnswer(form, st, a); };
+    env.heldSince = &st.HeldSince;
     std::vector<TJournalEntry> open;
     for (const auto& [id, e] : journal.OpenEntries()) open.push_back(e);
-    for (const TJournalEntry& e : open) SettleJournalEntry(journal, e, tse, env);
+    for (const TJournalEntry& e : open) {
+        plat::FileId kept;
+        if (SettleJournalEntry(journal, e, tse, env, &kept) == TSettled::AnsweredKept)
+            KeepForDeletion(st, e, kept);
+    }
 }

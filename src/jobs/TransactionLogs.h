@@ -8,6 +8,18 @@
 #include <cstdint>
 #include <string>
 
+// What one transaction log message says.
+struct TLogMessage {
+    std::string operationType;  // "StartTransaction", "FinishTransaction", ...
+    std::string clientId;
+    std::string processData;    // bytes
+    std::string processType;
+    uint32_t taNr = 0;
+    uint32_t sigCounter = 0;
+    uint64_t logTime = 0;       // Unix seconds, whichever of the three forms the TSE wrote
+    std::string signature;      // hex
+};
+
 struct TTransactionLogs {
     bool haveStart = false;
     bool haveFinish = false;
@@ -15,6 +27,10 @@ struct TTransactionLogs {
     std::string endTime;
     uint32_t sigCounter = 0; // of the finish
     std::string signature;   // of the finish, hex
+    std::string startClient;        // who began the transaction
+    std::string finishClient;       // and what its finish signed
+    std::string finishProcessType;
+    std::string finishProcessData;
 };
 
 // An export archive holds no more than this for one transaction.
@@ -25,6 +41,7 @@ inline constexpr int64_t kTransactionExportLimit = 16 * 1024 * 1024;
 // damaged or too large gives EINVAL.
 int ReadTransactionLogs(const plat::FsPath& path, uint32_t taNr, TTransactionLogs& out);
 
-// The signature counter, log time (Unix seconds) and signature (hex) of
-// one log message, from its DER bytes. False when they cannot be read.
-bool ParseLogMessage(const std::string& der, uint32_t& sigCounter, uint64_t& logTime, std::string& signature);
+// One transaction log message from its DER bytes; false when it is not
+// one that can be read. The log time may be an INTEGER (unixTime), a
+// UTCTime or a GeneralizedTime.
+bool ParseLogMessage(const std::string& der, TLogMessage& out);

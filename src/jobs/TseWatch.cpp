@@ -147,6 +147,9 @@ void TseAfterJob(TMainForm& form, TJobPassState& st, const TJobContext& ctx)
 
 void TseAfterPass(TMainForm& form, TJobPassState& st, int jobsFound)
 {
-    if (jobsFound == 0) TryReconnect(form, st, false);
+    // Also when jobs were found: a job that waits (incomplete, locked, held
+    // by the journal) or only has its file work left never reached the
+    // attempt before a job.
+    TryReconnect(form, st, false);
     UpdateHealth(form, st, jobsFound);
 }

@@ -2,6 +2,9 @@
 // the TSE; both on the window thread.
 #include "operator/OpenTransactions.h"
 
+#include "jobs/Jobs.h"
+#include "jobs/JournalRecovery.h"
+
 #include "platform/Ansi.h"
 #include "platform/Dialogs.h"
 #include "shell/MainForm.h"
@@ -30,7 +33,41 @@ private:
     TMainForm& form_;
 };
 
-// Finishes one open transaction under the first registered client. A number
+const QString kOpenNotice = QStringLiteral("offene Trans");
+
+// Who began the transaction, from its start message read back from the
+// TSE; the first registered client when the TSE does not tell. A finish
+// under another client than the start's is refused by a strict TSE.
+std::string ClientOf(TMainForm& form, uint32_t TaNr)
+{
+    TServiceRecoveryTse tse(form.AktVerz);
+    TTransactionLogs logs;
+    if (tse.ReadBack(TaNr, logs) == 0 && logs.haveStart && !logs.startClient.empty()) return logs.startClient;
+    if (form.liKas->count() == 0) return {};
+    return plat::QToAnsi(form.liKas->item(0)->text());
+}
+
+// A transaction that a waiting job began is that job's: it is finished
+// with the job's own data and the job answered, never closed by hand.
+// False when no job claims it.
+bool FinishClaimed(TMainForm& form, uint32_t TaNr)
+{
+    if (!form.JobState) return false;
+    TJobPassState& st = *form.JobState;
+    const TJournalEntry* claim = st.Journal.FindTransaction(TseSN, TaNr);
+    if (!claim || claim->finished) return false;
+    const TJournalEntry entry = *claim;
+    TServiceRecoveryTse tse(form.AktVerz);
+    TRecoveryEnv env{form.DatenVerz, [&form](const QString& line) { form.Log(line); }};
+    env.answered = [&form, &st](const TJournalAnswer& a) { NoteJournalAnswer(form, st, a); };
+    env.heldSince = &st.HeldSince;
+    plat::FileId kept;
+    if (SettleJournalEntry(st.Journal, entry, tse, env, &kept) == TSettled::AnsweredKept)
+        KeepForDeletion(st, entry, kept);
+    return true;
+}
+
+// Finishes one open transaction under the client that began it. A number
 // that cannot be read, or no client to finish it with, ends only this number.
 void FinishOne(TMainForm& form, const QString& number)
 {
@@ -38,9 +75,10 @@ void FinishOne(TMainForm& form, const QString& number)
     // The TSE lists its numbers unsigned; every one of them must be
     // finishable.
     const uint32_t TaNr = number.toUInt(&ok, 10);
-    if (!ok || form.liKas->count() == 0) return;
+    if (!ok || FinishClaimed(form, TaNr)) return;
+    const std::string clientId = ClientOf(form, TaNr);
+    if (clientId.empty()) return;
 
-    const std::string clientId = plat::QToAnsi(form.liKas->item(0)->text());
     TTransResult TransRes;
     tse_finishTransaction(clientId, TaNr, "Manueller Abschluss von TA-Nr.: " + plat::QToAnsi(number),
                           "SonstigerVorgang", "", TransRes);
@@ -53,6 +91,16 @@ void FinishOne(TMainForm& form, const QString& number)
 
 }  // namespace
 
+bool RefreshOpenTransactionNotice(TMainForm& form)
+{
+    const std::string open = tse_getOpenTransactions();
+    const bool known = TseRes.load() == 0;
+    for (int i = form.liErr->count() - 1; i >= 0; --i)
+        if (form.liErr->item(i)->text().left(12) == kOpenNotice) delete form.liErr->takeItem(i);
+    if (known && !open.empty()) form.liErr->insertItem(0, "offene Transaktionen: " + plat::AnsiToQ(open));
+    return known && !open.empty();
+}
+
 void FinishOpenTransactions(TMainForm& form)
 {
     form.SetTseRunning(true);
@@ -63,9 +111,9 @@ void FinishOpenTransactions(TMainForm& form)
         const QString number = GetTerm(OpenList, QLatin1Char(' '));
         if (!number.isEmpty()) FinishOne(form, number);
     }
-
-    if (form.liErr->count() > 0 && form.liErr->item(0)->text().left(12) == QLatin1String("offene Trans"))
-        delete form.liErr->takeItem(0);
+    // What is still open (a refused finish, a job's transaction that waits
+    // for its job) stays in the notice.
+    (void)RefreshOpenTransactionNotice(form);
 }
 
 void TMainForm::Btn_TAFreeClick()

@@ -3,9 +3,15 @@
 
 class TMainForm;
 
-// Finishes every open transaction under the first registered client, as the
-// button does; holds TSE_running meanwhile and enables the button again.
+// Finishes every open transaction, as the button does: one that a waiting
+// job began with that job's data (the job is answered), any other under
+// the client that began it. Holds TSE_running meanwhile and enables the
+// button again.
 void FinishOpenTransactions(TMainForm& form);
+
+// Shows in the notices which transactions the TSE holds open now; true
+// when there are any.
+bool RefreshOpenTransactionNotice(TMainForm& form);
 
 // With nobody at the window (--unattended), transactions left open by a
 // crash are finished at the start as the operator would with the button;

@@ -6,8 +6,12 @@
 #include "platform/Dialogs.h"
 #include "shell/MainForm.h"
 
+#include <QPushButton>
+
 void FinishOpenTransactionsUnattended(TMainForm& form)
 {
     if (!dynamic_cast<plat::UnattendedResponder*>(plat::CurrentDialogResponder())) return;
     FinishOpenTransactions(form);
+    // The notice and the button tell what is open now, not what the start found.
+    form.Btn_TAFree->setEnabled(RefreshOpenTransactionNotice(form));
 }

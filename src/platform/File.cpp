@@ -191,7 +191,8 @@ int File::Stat(FileId& id, TDateTime& modTime) const
     struct stat st;
     if (::fstat(fd_, &st) != 0)
         return errno;
-    id = IdOf(st);
+    if (int err = StatxId(fd_, "", AT_EMPTY_PATH, id))
+        return err;
     modTime = LocalModTime(st);
     return 0;
 }
@@ -306,6 +307,30 @@ int File::Sync()
     if (fd_ < 0)
         return EBADF;
     return ::fsync(fd_) == 0 ? 0 : errno;
+}
+
+int64_t File::RoomAhead() const
+{
+    struct stat st;
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0)
+        return -1;
+    return std::max<int64_t>(0, static_cast<int64_t>(st.st_blocks) * 512 - st.st_size);
+}
+
+int File::Reserve(int64_t bytes)
+{
+    if (fd_ < 0)
+        return EBADF;
+    struct stat st;
+    if (::fstat(fd_, &st) != 0)
+        return errno;
+    int rc;
+    do {
+        rc = ::fallocate(fd_, FALLOC_FL_KEEP_SIZE, st.st_size, bytes);
+    } while (rc != 0 && errno == EINTR);
+    if (rc == 0)
+        return 0;
+    return errno == ENOSYS ? EOPNOTSUPP : errno;
 }
 
 int File::Close()

@@ -75,6 +75,11 @@ int CreateDir(const QString& path)
     return ::mkdir(FsPath(path).Native().constData(), 0777) == 0 ? 0 : errno;
 }
 
+int InjectedDeleteFailure()
+{
+    return g_deleteFailure.load();
+}
+
 int DeleteFile(const FsPath& path)
 {
     if (const int injected = g_deleteFailure.load())
@@ -130,14 +135,6 @@ int FileModTime(const FsPath& path, TDateTime& time)
     return 0;
 }
 
-int FileIdentity(const FsPath& path, FileId& id)
-{
-    struct stat st;
-    if (::lstat(path.Native().constData(), &st) != 0)
-        return errno;
-    id = IdOf(st);
-    return 0;
-}
 
 int ReadFileBytes(const FsPath& path, std::string& bytes)
 {

@@ -40,11 +40,16 @@ private:
 };
 
 // What tells one file from another that later appears under the same name.
+// An inode number is handed out again as soon as its file is gone, so the
+// times go with it: the content's last change and, where the file system
+// keeps one, the birth time (0 where it does not). None of them changes
+// when the file is renamed.
 struct FileId {
     uint64_t dev = 0;
     uint64_t ino = 0;
     int64_t size = 0;
     int64_t mtimeNs = 0;
+    int64_t btimeNs = 0;
     bool operator==(const FileId&) const = default;
 };
 
@@ -83,6 +88,12 @@ public:
     int WriteLine(const std::string& bytes); // bytes + CR LF
     int Write(const std::string& bytes);
     int Sync();                              // data on the disk (fsync)
+    // Makes sure that `bytes` more can be appended without the file system
+    // running out of room: the blocks are taken now, the size stays. 0,
+    // ENOSPC, or EOPNOTSUPP where the file system cannot reserve.
+    int Reserve(int64_t bytes);
+    // Bytes already taken beyond the file's end (by Reserve), or -1.
+    int64_t RoomAhead() const;
     int Close();                             // result of the close
 
 private:
@@ -99,6 +110,20 @@ bool FileExists(const FsPath& path);       // follows links; not a directory
 bool DirectoryExists(const FsPath& path);
 int CreateDir(const QString& path);          // one level
 int DeleteFile(const FsPath& path);
+// Deletes the entry `name` of `dir` only while it is still the file
+// `expected`: what stands under the name is first moved aside in one step
+// (SetAsideName), looked at there, and deleted or put back. A file that
+// another program wrote under the name meanwhile is never deleted:
+// ErrOtherFile, and it stands under its name again (or, should yet another
+// have taken the name in between, under the name set aside). ENOENT when
+// nothing stands under the name.
+constexpr int ErrOtherFile = ESTALE;
+int DeleteFileIfSame(const QString& dir, const QByteArray& name, const FileId& expected);
+// The name under which DeleteFileIfSame keeps a file for a moment; no
+// pattern of the job protocol matches it.
+QByteArray SetAsideName(const QByteArray& name);
+bool IsSetAsideName(const QByteArray& entryName);
+QByteArray NameOfSetAside(const QByteArray& setAsideName);
 int RenameFile(const FsPath& from, const FsPath& to);
 
 // Modification time in local time with milliseconds.

@@ -8,6 +8,10 @@
 namespace plat {
 
 FileId IdOf(const struct stat& st);
+// The identity through statx, birth time included: 0 or the errno value.
+// The failure SetDeleteFailureForTest asks for, or 0.
+int InjectedDeleteFailure();
+int StatxId(int dirfd, const char* path, int flags, FileId& id);
 TDateTime LocalModTime(const struct stat& st);
 
 }  // namespace plat

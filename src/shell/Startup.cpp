@@ -3,6 +3,7 @@
 // new one, checks its certification and fills the technical-data view. Also
 // the reopening of the TSE that the export paths use.
 #include "jobs/JournalRecovery.h"
+#include "tse/TseLib_C_Dekl.h"
 #include "operator/OpenTransactions.h"
 #include "platform/Ansi.h"
 #include "platform/DateTime.h"
@@ -25,7 +26,6 @@ constexpr uint32_t FirstOpenTimeout = 5000;
 constexpr int32_t SecondOpenPause = 2500;
 constexpr uint32_t SecondOpenTimeout = 10000;
 constexpr int32_t SplashTime = 4000;
-constexpr int32_t ErrorSeApiNotInitialized = 0x3015;
 constexpr int PollInterval = 250;
 
 // Certificates of this certification generation lose their validity with the

@@ -56,10 +56,23 @@ Service::~Service()
     }
 }
 
+void Service::SetEnv(const QString& key, const QString& value)
+{
+    extraEnv_.remove(key);
+    removedEnv_.removeAll(key);
+    if (value.isEmpty())
+        removedEnv_ << key;
+    else
+        extraEnv_.insert(key, value);
+}
+
 bool Service::Start(QString* why, const QStringList& switches)
 {
     process_.setWorkingDirectory(prog_);
-    process_.setProcessEnvironment(ServiceEnvironment(drives_));
+    QProcessEnvironment env = ServiceEnvironment(drives_);
+    env.insert(extraEnv_);
+    for (const QString& key : removedEnv_) env.remove(key);
+    process_.setProcessEnvironment(env);
     process_.setProcessChannelMode(QProcess::MergedChannels);
     process_.setStandardOutputFile(tmp_.path() + "/service.out");  // never blocks on a full pipe
     process_.start(QStringLiteral(VOK_TSE_PROGRAM), switches + QStringList{QStringLiteral("--unattended")});
@@ -88,6 +101,12 @@ int Service::Terminate(int waitMs)
     process_.terminate();  // SIGTERM
     if (!process_.waitForFinished(waitMs)) return -1;
     return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
+}
+
+bool Service::WaitForEnd(int waitMs)
+{
+    if (process_.state() == QProcess::NotRunning) return true;
+    return process_.waitForFinished(waitMs);
 }
 
 void Service::Kill()

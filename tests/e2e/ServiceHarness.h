@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QJsonObject>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <memory>
@@ -29,6 +30,8 @@ public:
     // Starts the program and waits until it answers a STATUS job with the
     // TSE online. False (with the log appended to `why`) when it does not.
     bool Start(QString* why, const QStringList& switches = {});
+    // An environment variable for the next starts (an empty value removes it).
+    void SetEnv(const QString& key, const QString& value);
     // Runs a second instance of the program in the same program directory
     // and waits for its end: its exit code (-1: crashed or still running).
     int RunAnother(int waitMs, QByteArray* output = nullptr) const;
@@ -38,6 +41,8 @@ public:
     int Terminate(int waitMs = 30000);
     // SIGKILL: the service dies wherever it is, as in a crash.
     void Kill();
+    // Waits until the service ends by itself; false when it still runs.
+    bool WaitForEnd(int waitMs);
     qint64 Pid() const;
     bool Running() const;
 
@@ -60,6 +65,8 @@ private:
     QString drives_;
     QString drive_;
     QProcess process_;
+    QProcessEnvironment extraEnv_;
+    QStringList removedEnv_;
 };
 
 // `tar -tf`; empty when tar fails.

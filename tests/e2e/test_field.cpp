@@ -288,3 +288,112 @@ TEST(FieldHardening, AnAnswerStillPendingAtTheEndIsLogged)
     EXPECT_TRUE(log.contains("SIGTEXT=Beleg^5.00:Bar\r\n"));
     disk.Unmount();
 }
+
+namespace {
+
+int CountFinishes(const QString& drive, const QByteArray& sigtext)
+{
+    return FilesHolding(drive + "/.softtse", sigtext).size();
+}
+
+}  // namespace
+
+TEST(FieldHardening, AFullProgramDiskStopAndRestartSignsNothingTwice)
+{
+    e2e::Service svc;
+    const QByteArray ini = svc.ReadConfig();
+    SmallDisk disk(svc.ProgramDir());
+    if (!disk.Mounted()) GTEST_SKIP() << "needs root and tmpfs to fill a disk";
+    ASSERT_TRUE(WriteRaw(QFile::encodeName(svc.ProgramDir() + "/Vok_TSE.INI"), ini));
+    QString why;
+    ASSERT_TRUE(svc.Start(&why)) << why.toStdString();
+    ASSERT_EQ(SignOne(svc, "Erst", "1").exitCode, 0);
+    const QString jobs = svc.JobDir();
+
+    // Journal, log and answers share the full disk: the receipt is signed
+    // (the journal's room was taken ahead), its answer cannot be written.
+    const QByteArray sigtext = "Beleg^6.66:Bar";
+    ASSERT_TRUE(WriteRaw(QFile::encodeName(jobs + "/Voll.tmp"), Bon("Kasse01", "66", sigtext)));
+    ASSERT_TRUE(disk.Fill(svc.ProgramDir() + "/filler.bin"));
+    ASSERT_TRUE(QFile::rename(jobs + "/Voll.tmp", jobs + "/Voll.TSE"));
+    ASSERT_TRUE(WaitFor([&] { return CountFinishes(svc.DriveDir(), sigtext) == 1; }));
+    EXPECT_EQ(svc.Terminate(30000), 0);
+
+    // Room again, a new start: the receipt is answered from the journal.
+    ASSERT_TRUE(QFile::remove(svc.ProgramDir() + "/filler.bin"));
+    ASSERT_TRUE(svc.Start(&why)) << why.toStdString();
+    ASSERT_TRUE(WaitFor([&] { return !QFile::exists(jobs + "/Voll.TSE"); })) << svc.ReadLog().toStdString();
+    QFile answer(jobs + "/Voll.SIG");
+    ASSERT_TRUE(answer.open(QIODevice::ReadOnly));
+    const QByteArray a = answer.readAll();
+    EXPECT_TRUE(a.startsWith("CMD=BON OK\r\n")) << a.toStdString();
+    EXPECT_EQ(CountFinishes(svc.DriveDir(), sigtext), 1);
+    EXPECT_EQ(svc.Terminate(10000), 0);
+    disk.Unmount();
+}
+
+TEST(FieldHardening, NoReceiptIsBegunWhileTheJournalHasNoRoom)
+{
+    e2e::Service svc;
+    const QByteArray ini = svc.ReadConfig();
+    SmallDisk disk(svc.ProgramDir());
+    if (!disk.Mounted()) GTEST_SKIP() << "needs root and tmpfs to fill a disk";
+    ASSERT_TRUE(WriteRaw(QFile::encodeName(svc.ProgramDir() + "/Vok_TSE.INI"), ini));
+    QString why;
+    ASSERT_TRUE(svc.Start(&why)) << why.toStdString();
+    const QString jobs = svc.JobDir();
+    const QByteArray sigtext = "Beleg^7.77:Bar";
+    ASSERT_TRUE(WriteRaw(QFile::encodeName(jobs + "/Warte.tmp"), Bon("Kasse01", "77", sigtext)));
+    // No room is left for the journal's records before its first job.
+    ASSERT_TRUE(disk.Fill(svc.ProgramDir() + "/filler.bin"));
+    ASSERT_TRUE(QFile::rename(jobs + "/Warte.tmp", jobs + "/Warte.TSE"));
+    // A second goes by, four passes a second: the receipt is not begun.
+    QThread::msleep(1000);
+    EXPECT_EQ(CountFinishes(svc.DriveDir(), sigtext), 0);
+    EXPECT_TRUE(QFile::exists(jobs + "/Warte.TSE"));
+
+    ASSERT_TRUE(QFile::remove(svc.ProgramDir() + "/filler.bin"));
+    ASSERT_TRUE(WaitFor([&] { return !QFile::exists(jobs + "/Warte.TSE"); })) << svc.ReadLog().toStdString();
+    EXPECT_EQ(CountFinishes(svc.DriveDir(), sigtext), 1);
+    EXPECT_TRUE(svc.ReadLog().contains("Journal nicht beschreibbar")) << svc.ReadLog().toStdString();
+    EXPECT_EQ(svc.Terminate(10000), 0);
+    disk.Unmount();
+}
+
+// A register that reuses one job name writes its next job the moment it has
+// read the answer, without waiting for the old job file to go: the new file
+// replaces the old one under the name while the service is still deleting
+// it. Every job is signed once and answered.
+TEST(FieldHardening, ARegisterThatReusesItsJobNameAtOnceLosesNoJob)
+{
+    constexpr int kJobs = 200;
+    e2e::Service svc;
+    QString why;
+    ASSERT_TRUE(svc.Start(&why)) << why.toStdString();
+    const QString jobs = svc.JobDir();
+    const QByteArray tmp = QFile::encodeName(jobs + "/Schnell.tmp");
+    const QByteArray job = QFile::encodeName(jobs + "/Schnell.TSE");
+    const QString sig = jobs + "/Schnell.SIG";
+    QSet<QByteArray> numbers;
+    for (int n = 1; n <= kJobs; ++n) {
+        const QByteArray sigtext = "Schnell-" + QByteArray::number(n) + "^1.00:Bar";
+        ASSERT_TRUE(WriteRaw(tmp, Bon("Kasse01", QByteArray::number(n), sigtext)));
+        ASSERT_EQ(std::rename(tmp.constData(), job.constData()), 0);  // replaces the old job if it still stands
+        QByteArray answer;
+        ASSERT_TRUE(WaitFor([&] {
+            QFile f(sig);
+            if (!f.open(QIODevice::ReadOnly)) return false;
+            answer = f.readAll();
+            return answer.contains("SIGTEXT=" + sigtext + "\r\n") && answer.endsWith("*EOF*\r\n");
+        }, 30000)) << "job " << n << " was never answered; log:\n" << svc.ReadLog().toStdString();
+        ASSERT_TRUE(answer.startsWith("CMD=BON OK\r\n")) << answer.toStdString();
+        const qsizetype at = answer.indexOf("TRANR=");
+        numbers.insert(answer.mid(at, answer.indexOf('\r', at) - at));
+        QFile::remove(sig);
+    }
+    EXPECT_EQ(numbers.size(), kJobs);
+    ASSERT_TRUE(WaitFor([&] { return !QFile::exists(jobs + "/Schnell.TSE"); }));
+    for (int n : {1, kJobs / 2, kJobs})
+        EXPECT_EQ(CountFinishes(svc.DriveDir(), "Schnell-" + QByteArray::number(n) + "^"), 1) << n;
+    EXPECT_EQ(svc.Terminate(10000), 0);
+}

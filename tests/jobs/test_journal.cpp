@@ -49,6 +49,7 @@ TEST_F(JournalFile, OpenEntriesSurviveAReopenByteForByte)
         // record's own separators.
         TJournalEntry odd = Entry(QByteArray("K\xe4sse #1=%\r.TSE"), 7);
         odd.kasId = "K\xe4sse=1 #\r\n";
+        odd.jobId = plat::FileId{2049, 1234567, 88, -5, 1765300000123456789};
         ASSERT_EQ(j.Started(odd), 0);
         ASSERT_EQ(j.Finished(odd.id, 0, "2026-12-09T10:00:01.000Z", 42, "ABCDEF"), 0);
         TJournalEntry done = Entry("Done.TSE", 8);
@@ -75,12 +76,20 @@ TEST_F(JournalFile, OpenEntriesSurviveAReopenByteForByte)
     EXPECT_EQ(a.sigCounter, 42u);
     EXPECT_EQ(a.signature, "ABCDEF");
     EXPECT_EQ(a.serial, "0A1B");
+    EXPECT_EQ(a.jobId, (plat::FileId{2049, 1234567, 88, -5, 1765300000123456789}));
     const TJournalEntry& b = std::next(j.OpenEntries().begin())->second;
     EXPECT_EQ(b.jobFile, "Begun.TSE");
     EXPECT_EQ(b.cmd, 'T');
     EXPECT_FALSE(b.finished);
-    EXPECT_NE(j.Find("Begun.TSE", Sha256Hex("Begun.TSE")), nullptr);
-    EXPECT_EQ(j.Find("Begun.TSE", Sha256Hex("other content")), nullptr);
+    // An entry without its file's identity (older records) matches by name
+    // and content; one with it only its own file.
+    EXPECT_NE(j.Find("Begun.TSE", Sha256Hex("Begun.TSE"), plat::FileId{1, 2, 3, 4, 5}), nullptr);
+    EXPECT_EQ(j.Find("Begun.TSE", Sha256Hex("other content"), {}), nullptr);
+    EXPECT_EQ(j.Find(a.jobFile, a.sha256, plat::FileId{2049, 1234567, 88, -5, 0}), nullptr);
+    EXPECT_NE(j.Find(a.jobFile, a.sha256, a.jobId), nullptr);
+    EXPECT_NE(j.FindFile(a.jobId), nullptr);
+    EXPECT_NE(j.FindTransaction("0A1B", 9), nullptr);
+    EXPECT_EQ(j.FindTransaction("FFFF", 9), nullptr);
 
     // A new entry never takes the id of one still open.
     TJournalEntry next = Entry("Next.TSE", 10);
@@ -190,8 +199,48 @@ TEST_F(JournalFile, AMissingJournalIsAnEmptyOne)
     TJournal broken;
     EXPECT_NE(broken.Open(dir.path() + "/missing/dir/Vok_TSE.journal"), 0);
     TJournalEntry e = Entry("A.TSE", 1);
+    EXPECT_NE(broken.ReadyForJob(), 0);  // so no transaction is begun
     EXPECT_NE(broken.Started(e), 0);
-    EXPECT_NE(broken.Find("A.TSE", e.sha256), nullptr);
+    EXPECT_NE(broken.Find("A.TSE", e.sha256, {}), nullptr);
+}
+
+TEST_F(JournalFile, AFailedCompactionLosesNoRecordAndStopsNoLaterOne)
+{
+    TJournal j(1500);
+    ASSERT_EQ(j.Open(path()), 0);
+    // The compaction's file beside the journal cannot be made.
+    ASSERT_TRUE(QDir(dir.path()).mkdir("Vok_TSE.journal.tmp"));
+    uint64_t last = 0;
+    for (uint32_t n = 1; n < 40; ++n) {
+        TJournalEntry e = Entry("Job.TSE", n);
+        ASSERT_EQ(j.Started(e), 0);
+        ASSERT_EQ(j.Finished(e.id, 0, "end", n, "00"), 0);
+        ASSERT_EQ(j.Done(e.id), 0) << n;
+        ASSERT_EQ(j.ReadyForJob(), 0);
+        last = e.id;
+    }
+    TJournalEntry open = Entry("Open.TSE", 40);
+    ASSERT_EQ(j.Started(open), 0);
+    EXPECT_GT(Bytes().size(), 1500);
+
+    j.Close();
+    {
+        TJournal again(1 << 30);
+        ASSERT_EQ(again.Open(path()), 0);
+        EXPECT_EQ(again.SkippedRecords(), 0) << Bytes().toStdString();
+        ASSERT_EQ(again.OpenEntries().size(), 1u);
+        EXPECT_GT(again.OpenEntries().begin()->first, last);
+    }
+
+    // Once it can, it compacts again.
+    ASSERT_TRUE(QDir(dir.path()).rmdir("Vok_TSE.journal.tmp"));
+    ASSERT_EQ(j.Open(path()), 0);
+    for (uint32_t n = 41; n < 80; ++n) {
+        TJournalEntry e = Entry("Job.TSE", n);
+        ASSERT_EQ(j.Started(e), 0);
+        ASSERT_EQ(j.Done(e.id), 0);
+    }
+    EXPECT_LT(Bytes().size(), 1500 + 1000);
 }
 
 }  // namespace

@@ -48,6 +48,19 @@ public:
     std::string Serial() override { return serial; }
 };
 
+// A finish as the TSE would have signed it for the job below.
+TTransactionLogs FinishOf(const std::string& processData)
+{
+    TTransactionLogs logs;
+    logs.haveStart = logs.haveFinish = true;
+    logs.startClient = logs.finishClient = "Kasse01";
+    logs.finishProcessType = "Kassenbeleg-V1";
+    logs.finishProcessData = processData;
+    logs.sigCounter = 1;
+    logs.signature = "00";
+    return logs;
+}
+
 const QByteArray kJob = "CMD=BON\r\nKASID=Kasse01\r\nBONID=77\r\nSIGTEXT=Beleg^9.99:Bar\r\n*EOF*\r\n";
 
 class Settle : public ::testing::Test {
@@ -120,7 +133,7 @@ TEST_F(Settle, AFinishTheServiceDidNotNoteIsReadBackFromTheTse)
 {
     Put("K1.TSE", kJob);
     const TJournalEntry e = Begun("K1.TSE", kJob, 12);
-    tse.readBackGives.haveStart = tse.readBackGives.haveFinish = true;
+    tse.readBackGives = FinishOf("Beleg^9.99:Bar");
     tse.readBackGives.endTime = "2026-12-09T10:00:02.000Z";
     tse.readBackGives.sigCounter = 31;
     tse.readBackGives.signature = "0102FF";
@@ -156,7 +169,7 @@ TEST_F(Settle, AFinishThatCannotBeReadBackHoldsTheJobUntilItCan)
     EXPECT_TRUE(tse.finished.empty());
 
     tse.canList = true;
-    tse.readBackGives.haveFinish = true;
+    tse.readBackGives = FinishOf("Beleg^9.99:Bar");
     tse.readBackGives.sigCounter = 40;
     tse.readBackGives.signature = "AA";
     EXPECT_EQ(Run(e.id), TSettled::Answered);
@@ -217,15 +230,117 @@ TEST_F(Settle, AJobGoneOrChangedIsNotAnswered)
     EXPECT_TRUE(tse.finished.empty());
 }
 
-TEST_F(Settle, ATransactionOfAnotherTseIsNeitherFinishedNorAnswered)
+TEST_F(Settle, ATransactionOfAnotherTseIsNeverFinishedAndItsJobIsToldAtOnce)
 {
     Put("K1.TSE", kJob);
     const TJournalEntry e = Begun("K1.TSE", kJob, 12);
     tse.serial = "FFFF";
     tse.open = {12};
-    EXPECT_EQ(Run(e.id), TSettled::Held);
+    EXPECT_EQ(Run(e.id), TSettled::Answered);
     EXPECT_TRUE(tse.finished.empty());
+    EXPECT_EQ(Answer("K1.SIG"), (QStringList{"CMD=BON ERR 3009h", "KASID=Kasse01", "BONID=77",
+                                              "SIGTEXT=Beleg^9.99:Bar", "START=2026-12-09T10:00:00.000Z", "ENDE=",
+                                              "TRANR=12", "SIGNR=0", "SIG=", "*EOF*"}));
+    EXPECT_FALSE(Exists("K1.TSE"));
+    EXPECT_TRUE(journal.OpenEntries().empty());
+}
+
+TEST_F(Settle, AFinishThatSignedSomethingElseIsNeverTheJobsAnswer)
+{
+    Put("K1.TSE", kJob);
+    const TJournalEntry e = Begun("K1.TSE", kJob, 12);
+    // An operator's "TA freigeben", another client, another type: none of
+    // them signed this receipt.
+    TTransactionLogs manual = FinishOf("Manueller Abschluss von TA-Nr.: 12");
+    manual.finishProcessType = "SonstigerVorgang";
+    TTransactionLogs otherClient = FinishOf("Beleg^9.99:Bar");
+    otherClient.finishClient = "Kasse02";
+    TTransactionLogs otherType = FinishOf("Beleg^9.99:Bar");
+    otherType.finishProcessType = "SonstigerVorgang";
+    for (const TTransactionLogs& finish : {manual, otherClient, otherType}) {
+        const TJournalEntry again = journal.OpenEntries().empty() ? Begun("K1.TSE", kJob, 12) : e;
+        tse.readBackGives = finish;
+        EXPECT_EQ(Run(again.id), TSettled::SignAnew);
+        EXPECT_TRUE(journal.OpenEntries().empty());
+        EXPECT_TRUE(Exists("K1.TSE"));  // the pass signs it as a new job
+        EXPECT_FALSE(Exists("K1.SIG"));
+    }
+    EXPECT_TRUE(tse.finished.empty());
+}
+
+TEST_F(Settle, ANewFileUnderTheNameIsANewJobEvenWithTheSameBytes)
+{
+    Put("K1.TSE", kJob);
+    plat::FileId first;
+    ASSERT_EQ(plat::FileIdentity(plat::FsPath(dir.path() + "/K1.TSE"), first), 0);
+    TJournalEntry e;
+    e.jobFile = "K1.TSE";
+    e.sha256 = Sha256Hex(kJob.toStdString());
+    e.jobId = first;
+    e.kasId = "Kasse01";
+    e.taNr = 12;
+    ASSERT_EQ(journal.Started(e), 0);
+    ASSERT_EQ(journal.Finished(e.id, 0, "2026-12-09T10:00:01.000Z", 30, "0102FF"), 0);
+
+    // The client read the answer, the service died before its record of
+    // the deletion, the client wrote the same operation again.
+    ASSERT_TRUE(QFile::remove(dir.path() + "/K1.TSE"));
+    Put("K1.TSE", kJob);
+    plat::FileId second;
+    ASSERT_EQ(plat::FileIdentity(plat::FsPath(dir.path() + "/K1.TSE"), second), 0);
+    ASSERT_FALSE(first == second);
+    EXPECT_EQ(journal.Find("K1.TSE", e.sha256, second), nullptr);
+    ASSERT_NE(journal.Find("K1.TSE", e.sha256, first), nullptr);
+
+    EXPECT_EQ(Run(e.id), TSettled::Abandoned);
     EXPECT_TRUE(Exists("K1.TSE"));
+    EXPECT_FALSE(Exists("K1.SIG"));
+}
+
+TEST_F(Settle, AnEntryHeldFiveMinutesIsAnsweredAsFailed)
+{
+    Put("K1.TSE", kJob);
+    const TJournalEntry e = Begun("K1.TSE", kJob, 12);
+    std::map<uint64_t, plat::TDateTime> held;
+    plat::TDateTime now = 46000.5;
+    env.heldSince = &held;
+    env.now = [&now] { return now; };
+    tse.canList = false;
+
+    EXPECT_EQ(Run(e.id), TSettled::Held);
+    now += 4.0 / (24 * 60);
+    EXPECT_EQ(Run(e.id), TSettled::Held);
+    EXPECT_TRUE(Exists("K1.TSE"));
+    now += 1.5 / (24 * 60);
+    EXPECT_EQ(Run(e.id), TSettled::Answered);
+    EXPECT_EQ(Answer("K1.SIG").value(0), "CMD=BON ERR " + QString::fromStdString(ErgStrOf(kHeldNoOpenList)));
+    EXPECT_FALSE(Exists("K1.TSE"));
+    EXPECT_TRUE(journal.OpenEntries().empty());
+    EXPECT_TRUE(held.empty());
+    EXPECT_TRUE(tse.finished.empty());
+}
+
+TEST_F(Settle, AnAnswerWhoseJobWouldNotGoIsWrittenOnceAndNotedOnce)
+{
+    Put("K1.TSE", kJob);
+    const TJournalEntry e = Begun("K1.TSE", kJob, 12);
+    ASSERT_EQ(journal.Finished(e.id, 0, "2026-12-09T10:00:01.000Z", 30, "0102FF"), 0);
+    int noted = 0;
+    env.answered = [&](const TJournalAnswer& a) {
+        ++noted;
+        EXPECT_EQ(a.entry.sigCounter, 30u);
+        EXPECT_EQ(a.job.KasBonNr, "77");
+    };
+    plat::SetDeleteFailureForTest(EACCES);
+    plat::FileId kept;
+    EXPECT_EQ(SettleJournalEntry(journal, journal.OpenEntries().at(e.id), tse, env, &kept), TSettled::AnsweredKept);
+    plat::SetDeleteFailureForTest(0);
+    EXPECT_EQ(noted, 1);
+    EXPECT_TRUE(Answer("K1.SIG").contains("SIGNR=30"));
+    plat::FileId there;
+    ASSERT_EQ(plat::FileIdentity(plat::FsPath(dir.path() + "/K1.TSE"), there), 0);
+    EXPECT_EQ(kept, there);
+    EXPECT_EQ(journal.OpenEntries().size(), 1u);  // closed once the file is gone
 }
 
 TEST_F(Settle, AnAnswerThatCannotBeWrittenStaysInTheJournal)

@@ -1,6 +1,8 @@
 #include "platform/Files.h"
 
 #include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
 #include <QFile>
 #include <QTemporaryDir>
 #include <fcntl.h>
@@ -275,3 +277,51 @@ TEST_F(Files, ModificationTimeIsLocalWithMilliseconds)
     ASSERT_EQ(FileModTime(Path("a.txt"), t), 0);
     EXPECT_EQ(FormatDateTime("yyyy-mm-dd hh:nn:ss.zzz", t), "2026-07-01 13:14:15.678");
 }
+
+namespace {
+
+TEST_F(Files, AJobFileIsDeletedOnlyWhileItIsTheFileThatWasRead)
+{
+    Put("K1.TSE", "alt");
+    FileId read;
+    ASSERT_EQ(FileIdentity(FsPath(Path("K1.TSE")), read), 0);
+
+    // The client renames its next job over the name, same bytes even.
+    Put("next.tmp", "alt");
+    ASSERT_EQ(::rename(QFile::encodeName(Path("next.tmp")).constData(), QFile::encodeName(Path("K1.TSE")).constData()), 0);
+    FileId now;
+    ASSERT_EQ(FileIdentity(FsPath(Path("K1.TSE")), now), 0);
+    EXPECT_FALSE(now == read);
+    EXPECT_EQ(DeleteFileIfSame(dir.path(), "K1.TSE", read), ErrOtherFile);
+    EXPECT_EQ(Contents("K1.TSE"), "alt");
+    EXPECT_FALSE(QFile::exists(Path(QString::fromLatin1(SetAsideName("K1.TSE")))));
+
+    // The file that was read goes, and nothing is left beside it.
+    EXPECT_EQ(DeleteFileIfSame(dir.path(), "K1.TSE", now), 0);
+    EXPECT_FALSE(QFile::exists(Path("K1.TSE")));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+    EXPECT_EQ(DeleteFileIfSame(dir.path(), "K1.TSE", now), ENOENT);
+
+    // A renamed file keeps its identity: the set-aside step never breaks it.
+    Put("R.TSE", "x");
+    FileId before, after;
+    ASSERT_EQ(FileIdentity(FsPath(Path("R.TSE")), before), 0);
+    ASSERT_TRUE(QFile::rename(Path("R.TSE"), Path("S.TSE")));
+    ASSERT_EQ(FileIdentity(FsPath(Path("S.TSE")), after), 0);
+    EXPECT_EQ(before, after);
+}
+
+TEST_F(Files, ReservedRoomLeavesTheSizeAsItIs)
+{
+    File f;
+    ASSERT_EQ(f.Create(Path("j")), 0);
+    ASSERT_EQ(f.Write("abc\n"), 0);
+    const int err = f.Reserve(64 * 1024);
+    if (err == EOPNOTSUPP) GTEST_SKIP() << "this file system cannot reserve";
+    ASSERT_EQ(err, 0);
+    EXPECT_GE(f.RoomAhead(), 60 * 1024);
+    ASSERT_EQ(f.Close(), 0);
+    EXPECT_EQ(QFileInfo(Path("j")).size(), 4);
+}
+
+}  // namespace
