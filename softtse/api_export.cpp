@@ -1,6 +1,7 @@
 // SE-API: data export and certificate export as TAR archives.
 #include "atomic_file.h"
 #include "export_selection.h"
+#include "printable_string.h"
 #include "session.h"
 #include "tar_writer.h"
 
@@ -85,6 +86,9 @@ se_result_t se_exportDataToFile(const char *clientId, uint32_t clientIdLength, u
         return call.fault().code;
     if (fileName == nullptr || fileName[0] == '\0' || (clientId == nullptr && clientIdLength > 0))
         return ErrorMissingParameter;
+    // No client id means every client; a given one must be one a TSE could hold.
+    if (clientIdLength > 0 && !isValidClientId(clientId, clientIdLength))
+        return ErrorParameterMismatch;
     se_result_t rc = call.enter();
     if (rc != ExecutionOk)
         return rc;

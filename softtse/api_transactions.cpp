@@ -1,6 +1,7 @@
 // SE-API: clients and transactions.
 #include "der.h"
 #include "log_message.h"
+#include "printable_string.h"
 #include "session.h"
 
 #include <algorithm>
@@ -10,8 +11,6 @@
 using namespace softtse;
 
 namespace {
-
-constexpr uint32_t kMaxClientIdLength = 30;
 
 bool isMapped(const DeviceState &s, const Bytes &client)
 {
@@ -60,6 +59,8 @@ void fillResult(Result *result, ResultBuffers &buffers, const Bytes &serial, con
 
 // What start and finish check alike before they change the state: the
 // arguments, the session, the TSE's readiness to sign and the client's mapping.
+// Client id and process type are checked before anything else is looked at,
+// as they are properties of the call alone.
 template <class Result>
 se_result_t beginTransaction(Call &call, const char *clientId, uint32_t clientIdLength, const uint8_t *processData,
                              uint32_t processDataLength, const char *processType, uint32_t processTypeLength,
@@ -71,6 +72,8 @@ se_result_t beginTransaction(Call &call, const char *clientId, uint32_t clientId
                           additionalDataLength))
         return ErrorMissingParameter;
     std::memset(result, 0, sizeof *result);
+    if (!isValidClientId(clientId, clientIdLength) || !isPrintableString(processType, processTypeLength))
+        return ErrorParameterMismatch;
     se_result_t rc = call.enter();
     if (rc != ExecutionOk)
         return rc;
@@ -83,6 +86,7 @@ se_result_t beginTransaction(Call &call, const char *clientId, uint32_t clientId
         return ErrorNoERS;
     log.processData = bytesOf(processData, processDataLength);
     log.processType = bytesOf(processType, processTypeLength);
+    log.additionalExternalData = bytesOf(additionalData, additionalDataLength);
     return ExecutionOk;
 }
 
@@ -98,6 +102,8 @@ se_result_t se_mapERStoKey(const char *clientId, uint32_t clientIdLength, const 
         return call.fault().code;
     if (clientId == nullptr || clientIdLength == 0)
         return ErrorMissingParameter;
+    if (!isValidClientId(clientId, clientIdLength))
+        return ErrorParameterMismatch;
     se_result_t rc = call.enter();
     if (rc != ExecutionOk)
         return rc;
@@ -105,8 +111,6 @@ se_result_t se_mapERStoKey(const char *clientId, uint32_t clientIdLength, const 
     if ((rc = checkAdministration(d, false)) != ExecutionOk ||
         (rc = checkSerial(d, serialNumber, serialNumberLength)) != ExecutionOk)
         return rc;
-    if (clientIdLength > kMaxClientIdLength)
-        return ErrorParameterMismatch;
     const Bytes client = bytesOf(clientId, clientIdLength);
     DeviceState next = d.state();
     if (isMapped(next, client))
@@ -145,7 +149,7 @@ se_result_t se_startTransaction(const char *clientId, uint32_t clientIdLength, c
         return ErrorAllocationfailed;
     next.transactionCounter += 1;
     log.transactionNumber = next.transactionCounter;
-    next.openTransactions.push_back(log.transactionNumber);
+    next.openTransactions.push_back({log.transactionNumber, log.clientId});
     SignedLog signedLog;
     if ((rc = d.commitTransactionLog(next, log, signedLog, ErrorStartTransactionFailed)) != ExecutionOk)
         return rc;
@@ -170,9 +174,15 @@ se_result_t se_finishTransaction(const char *clientId, uint32_t clientIdLength, 
     if (rc != ExecutionOk)
         return rc;
     Device &d = call.device();
-    auto open = std::find(next.openTransactions.begin(), next.openTransactions.end(), transactionNumber);
+    auto open = std::find_if(next.openTransactions.begin(), next.openTransactions.end(),
+                             [&](const OpenTransaction &t) { return t.number == transactionNumber; });
     if (open == next.openTransactions.end())
         return ErrorTransactionNumberNotFound;
+    // Only the client that started a transaction finishes it, as on a
+    // certified TSE; a transaction whose starter is not known (its start
+    // message lost) is left to any mapped client rather than to nobody.
+    if (!open->client.empty() && open->client != log.clientId)
+        return ErrorParameterMismatch;
     ResultBuffers buffers;
     if (!buffers.allocate(d.serial()))
         return ErrorAllocationfailed;
@@ -200,9 +210,9 @@ se_result_t se_getOpenTransactions(uint8_t **transactionNumbers, uint32_t *count
         return rc;
     Bytes bytes;
     bytes.reserve(s.openTransactions.size() * 4);
-    for (uint32_t n : s.openTransactions) {
+    for (const OpenTransaction &t : s.openTransactions) {
         for (int i = 0; i < 4; ++i)
-            bytes.push_back(static_cast<uint8_t>(n >> (8 * i)));
+            bytes.push_back(static_cast<uint8_t>(t.number >> (8 * i)));
     }
     uint8_t *buffer = copyOut(bytes);
     if (buffer == nullptr)

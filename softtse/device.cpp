@@ -1,7 +1,5 @@
 #include "device.h"
 
-#include <set>
-
 #include "atomic_file.h"
 #include "export_selection.h"
 #include "settings.h"
@@ -10,6 +8,7 @@
 #include <cerrno>
 #include <ctime>
 #include <fcntl.h>
+#include <map>
 #include <set>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -176,12 +175,16 @@ se_result_t Device::load()
 // message, so that no number is handed out twice. The message also stands
 // for what it did: a stored finish closes its transaction (finishing it again
 // would sign the same receipt twice), and a stored start that the state does
-// not count yet opens one.
+// not count yet opens one. A stored start also names the client of an open
+// transaction that an older state file kept without it.
 void Device::catchUpWithStoredLogs(DeviceState &s) const
 {
     const uint32_t countedTransactions = s.transactionCounter;
-    std::set<uint32_t> open(s.openTransactions.begin(), s.openTransactions.end());
+    std::map<uint32_t, Bytes> open;
+    for (const OpenTransaction &t : s.openTransactions)
+        open[t.number] = t.client;
     std::set<uint32_t> finished;
+    std::map<uint32_t, Bytes> startedBy;
     for (const LogFileInfo &log : listStoredLogs(stateFolder_)) {
         s.signatureCounter = std::max(s.signatureCounter, log.signatureCounter);
         if (!log.transaction)
@@ -189,12 +192,22 @@ void Device::catchUpWithStoredLogs(DeviceState &s) const
         s.transactionCounter = std::max(s.transactionCounter, log.transactionNumber);
         if (log.finish)
             finished.insert(log.transactionNumber);
-        else if (log.transactionNumber > countedTransactions)
-            open.insert(log.transactionNumber);
+        else if (log.transactionNumber > countedTransactions || open.count(log.transactionNumber) != 0)
+            startedBy[log.transactionNumber] = log.clientId;
+    }
+    for (const auto &[number, client] : startedBy) {
+        if (number > countedTransactions)
+            open.emplace(number, client);
     }
     for (uint32_t n : finished)
         open.erase(n);
-    s.openTransactions.assign(open.begin(), open.end());
+    s.openTransactions.clear();
+    for (auto &[number, client] : open) {
+        const auto start = startedBy.find(number);
+        if (client.empty() && start != startedBy.end())
+            client = start->second;
+        s.openTransactions.push_back({number, client});
+    }
 }
 
 void Device::rememberStateFile()

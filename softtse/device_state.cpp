@@ -106,8 +106,12 @@ std::string serializeState(const DeviceState &s)
         << "signingDelayMs=" << s.signingDelayMs << "\n";
     for (const Bytes &c : s.clients)
         out << "client=" << toHex(c) << "\n";
-    for (uint32_t n : s.openTransactions)
-        out << "open=" << n << "\n";
+    for (const OpenTransaction &t : s.openTransactions) {
+        out << "open=" << t.number;
+        if (!t.client.empty())
+            out << "," << toHex(t.client);
+        out << "\n";
+    }
     out << "end=1\n";
     return out.str();
 }
@@ -149,9 +153,13 @@ bool parseState(const std::string &text, DeviceState &s)
             ok &= fromHex(v, c);
             r.clients.push_back(c);
         } else if (key == "open") {
-            uint32_t n = 0;
-            ok &= toNumber(v, n);
-            r.openTransactions.push_back(n);
+            // "number" or "number,client in hex"
+            const size_t comma = v.find(',');
+            OpenTransaction t;
+            ok &= toNumber(v.substr(0, comma), t.number);
+            if (comma != std::string::npos)
+                ok &= fromHex(v.substr(comma + 1), t.client) && !t.client.empty();
+            r.openTransactions.push_back(std::move(t));
         } else if (key == "end") {
             complete = true;
         }

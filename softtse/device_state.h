@@ -25,6 +25,16 @@ struct UserRecord {
     int16_t retries = 3;
 };
 
+// A transaction started and not yet finished, with the client that started
+// it: only that client may finish it. The client is empty for a transaction
+// from a state file written before the client was kept; the open fills it in
+// from the stored start message.
+struct OpenTransaction {
+    uint32_t number = 0;
+    Bytes client;
+    bool operator==(const OpenTransaction &o) const { return number == o.number && client == o.client; }
+};
+
 struct DeviceState {
     int32_t lifeCycle = NotInitialized;
     UserRecord admin;
@@ -46,7 +56,7 @@ struct DeviceState {
     uint32_t signingDelayMs = 0;
 
     std::vector<Bytes> clients;                // mapped client ids
-    std::vector<uint32_t> openTransactions;    // ascending
+    std::vector<OpenTransaction> openTransactions; // ascending by number
 
     bool pinsSet() const { return !admin.pinHash.empty(); }
 };

@@ -100,6 +100,8 @@ Bytes transactionLogSignedPart(const TransactionLogData &t, const Bytes &serial,
     der::append(out, tagged(1, t.clientId));
     der::append(out, tagged(2, t.processData));
     der::append(out, tagged(3, t.processType));
+    if (!t.additionalExternalData.empty())
+        der::append(out, tagged(4, t.additionalExternalData));
     der::append(out, tagged(5, der::integerContent(t.transactionNumber)));
     appendTrailer(out, serial, signatureCounter, logTime);
     return out;

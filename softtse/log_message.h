@@ -18,6 +18,7 @@ struct TransactionLogData {
     Bytes clientId;
     Bytes processData;
     Bytes processType;
+    Bytes additionalExternalData; // left out of the message when empty
     uint32_t transactionNumber = 0;
 };
 

@@ -223,6 +223,47 @@ TEST_F(SignaturesAndExports, TransactionLogHoldsTheFieldsInOrder)
     EXPECT_TRUE(verifyPlain(publicKey(), signedData, s.signature));
 }
 
+TEST_F(SignaturesAndExports, AdditionalExternalDataIsSignedAndExportedInItsField)
+{
+    // additionalExternalData [4] sits between processType [3] and
+    // transactionNumber [5]; binary bytes go in as they are.
+    const Bytes extra{'Z', 0x00, 0xFF, 0x30, 0x80};
+    se_StartTransactionResult_t started{};
+    ASSERT_EQ(ExecutionOk, se_startTransaction("K2", 2, nullptr, 0, "", 0, extra.data(),
+                                               static_cast<uint32_t>(extra.size()), &started));
+    const uint32_t number = started.transactionNumber;
+    const Bytes startSignature = take(started.signatureValue, started.signatureValueLength);
+    se_free(started.serialNumber);
+    const Bytes finishExtra{'F'};
+    se_FinishTransactionResult_t finished{};
+    ASSERT_EQ(ExecutionOk, se_finishTransaction("K2", 2, number, u8("Beleg"), 5, "Kassenbeleg-V1", 14,
+                                                finishExtra.data(), 1, &finished));
+    const uint32_t finishCounter = finished.signatureCounter;
+    se_free(finished.serialNumber);
+    se_free(finished.signatureValue);
+
+    const std::string startName = findLog(device, started.signatureCounter);
+    const Bytes message = readBytes(device.stateFolder() / startName);
+    const std::vector<DerElement> e = derChildren(message);
+    ASSERT_EQ(13u, e.size());
+    EXPECT_EQ(0x83, e[5].tag);
+    EXPECT_EQ(0x84, e[6].tag);
+    EXPECT_EQ(extra, derContent(message, e[6]));
+    EXPECT_EQ(0x85, e[7].tag);
+    const Bytes signedData(message.begin() + static_cast<long>(e[0].offset),
+                           message.begin() + static_cast<long>(e[11].end()));
+    EXPECT_TRUE(verifyPlain(publicKey(), signedData, startSignature));
+    const Bytes finishMessage = readBytes(device.stateFolder() / findLog(device, finishCounter));
+    EXPECT_EQ(finishExtra, derContent(finishMessage, derChildren(finishMessage)[6]));
+
+    const std::string file = (device.path() / "extra.tar").string();
+    ASSERT_EQ(ExecutionOk, exportRange(file, number, number));
+    bool exported = false;
+    for (const TarMember &m : tarMembers(readBytes(file)))
+        exported = exported || (m.name == startName && m.data == message);
+    EXPECT_TRUE(exported);
+}
+
 TEST_F(SignaturesAndExports, IdentityMatchesKeyAndCertificate)
 {
     const Bytes point = publicKey();
@@ -352,14 +393,17 @@ TEST_F(SignaturesAndExports, ExportHoldsOnlyTheAskedRange)
 TEST_F(SignaturesAndExports, ClientIdsWithUnsafeBytesStayInsideTheStateFolder)
 {
     // 30 bytes, the longest id: its log's name no longer fits a ustar header.
-    const std::string client = "../../x/KASSE" + std::string(17, ' ');
+    // The directory it aims at is named after this test's device, so that no
+    // other test run can have made it.
+    const std::string unique = device.path().filename().string().substr(std::string("softtse-test-").size());
+    const std::string client = "../../" + unique + "/KASSE" + std::string(12, ' ');
     ASSERT_EQ(ExecutionOk, mapClient(client));
     const Signed s = start(client);
     ASSERT_EQ(ExecutionOk, s.rc);
     const std::string name = findLog(device, s.signatureCounter);
-    EXPECT_NE(std::string::npos, name.find("_Client-..%2F..%2Fx%2FKASSE%20%20")) << name;
+    EXPECT_NE(std::string::npos, name.find("_Client-..%2F..%2F" + unique + "%2FKASSE%20%20")) << name;
     EXPECT_GT(name.size(), 100u);
-    EXPECT_FALSE(fs::exists(device.path().parent_path() / "x"));
+    EXPECT_FALSE(fs::exists(device.path().parent_path() / unique));
     const std::string file = (device.path() / "one.tar").string();
     ASSERT_EQ(ExecutionOk, exportRange(file, 0, SE_MAX_UINT32, client));
     const std::vector<std::string> names = tarList(file);

@@ -25,7 +25,8 @@ DeviceState oddState()
     s.certificationId = std::string("BSI\r\nkey=x%41\xE4\xFF") + '\0' + "end";
     s.certificateExpiry = UINT64_MAX;
     s.clients = {{'K', '\r'}, {'\n', '=', 0xE4, 0x00}, {'%', '4', '1'}};
-    s.openTransactions = {1, 4294967294u};
+    // The second kept without its client, as older state files hold them.
+    s.openTransactions = {{1, {'K', ' ', '1'}}, {4294967294u, {}}};
     return s;
 }
 
@@ -74,4 +75,7 @@ TEST(StateFile, DamagedFilesAreRefused)
     EXPECT_FALSE(parseState(with("adminRetries=2", "adminRetries=40000"), r));
     EXPECT_FALSE(parseState(with("uniqueId=00FF", "uniqueId=00%F"), r));
     EXPECT_FALSE(parseState(with("uniqueId=00FF", "uniqueId=00%G0"), r));
+    EXPECT_FALSE(parseState(with("open=1,4B2031", "open=1,4B203"), r));
+    EXPECT_FALSE(parseState(with("open=1,4B2031", "open=1,"), r));
+    EXPECT_FALSE(parseState(with("open=1,4B2031", "open=x,4B2031"), r));
 }

@@ -183,10 +183,10 @@ TEST_F(Strictness, LogWrittenBeforeACrashIsCountedAtTheNextOpen)
     EXPECT_EQ(s.transactionNumber + 2, next.transactionNumber);
 }
 
-TEST_F(Strictness, StateKeepsOddClientIdsThroughAReopen)
+TEST_F(Strictness, StateKeepsClientIdsWithEveryPunctuationThroughAReopen)
 {
     initialiseDevice(device);
-    const std::string odd = std::string("K\r\n=\xE4\x01%20", 9);
+    const std::string odd = "K ='()+,-./:?";
     ASSERT_EQ(ExecutionOk, mapClient(odd));
     reopen();
     EXPECT_EQ(ExecutionOk, start(odd).rc);

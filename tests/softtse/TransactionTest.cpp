@@ -73,7 +73,7 @@ TEST_F(Transactions, NoMappingsGiveAnEmptySequence)
     EXPECT_EQ((Bytes{0x30, 0x00}), take(buffer, length));
 }
 
-TEST_F(Transactions, FinishNeedsAnOpenTransactionAndAMappedClient)
+TEST_F(Transactions, FinishNeedsAnOpenTransactionAndItsOwnMappedClient)
 {
     initialiseDevice(device);
     ASSERT_EQ(ExecutionOk, mapClient("K1"));
@@ -83,7 +83,9 @@ TEST_F(Transactions, FinishNeedsAnOpenTransactionAndAMappedClient)
     EXPECT_EQ(ErrorTransactionNumberNotFound, finish("K1", s.transactionNumber + 1).rc);
     EXPECT_EQ(ErrorNoERS, finish("K3", s.transactionNumber).rc);
     const uint32_t counter = signatureCounter();
-    EXPECT_EQ(ExecutionOk, finish("K2", s.transactionNumber).rc); // any mapped client
+    EXPECT_EQ(ErrorParameterMismatch, finish("K2", s.transactionNumber).rc); // not the client that started it
+    EXPECT_EQ(counter, signatureCounter());
+    EXPECT_EQ(ExecutionOk, finish("K1", s.transactionNumber).rc);
     EXPECT_EQ(counter + 1, signatureCounter());
     EXPECT_EQ(ErrorTransactionNumberNotFound, finish("K1", s.transactionNumber).rc);
     EXPECT_EQ(counter + 1, signatureCounter());
