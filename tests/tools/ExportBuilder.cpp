@@ -272,28 +272,45 @@ Member Tse::SignAt(uint64_t counter, Log kind, uint64_t transactionNumber, int64
     return {name + ".log", Tlv(0x30, body)};
 }
 
+ArchiveWriter::ArchiveWriter(const std::string& path) : archive_(archive_write_new())
+{
+    archive_write_set_format_pax_restricted(archive_);
+    ok_ = archive_write_open_filename(archive_, path.c_str()) == ARCHIVE_OK;
+}
+
+ArchiveWriter::~ArchiveWriter()
+{
+    Close();
+    archive_write_free(archive_);
+}
+
+bool ArchiveWriter::Add(const Member& m)
+{
+    if (!ok_) return false;
+    archive_entry* e = archive_entry_new();
+    archive_entry_set_pathname(e, m.name.c_str());
+    archive_entry_set_size(e, static_cast<la_int64_t>(m.data.size()));
+    archive_entry_set_filetype(e, AE_IFREG);
+    archive_entry_set_perm(e, 0644);
+    ok_ = archive_write_header(archive_, e) == ARCHIVE_OK &&
+          archive_write_data(archive_, m.data.data(), m.data.size()) == static_cast<la_ssize_t>(m.data.size());
+    archive_entry_free(e);
+    return ok_;
+}
+
+bool ArchiveWriter::Close()
+{
+    if (!archive_) return ok_;
+    ok_ = archive_write_close(archive_) == ARCHIVE_OK && ok_;
+    return ok_;
+}
+
 bool WriteArchive(const std::string& path, const std::vector<Member>& members)
 {
-    archive* a = archive_write_new();
-    archive_write_set_format_pax_restricted(a);
-    if (archive_write_open_filename(a, path.c_str()) != ARCHIVE_OK) {
-        archive_write_free(a);
-        return false;
-    }
-    bool ok = true;
-    for (const Member& m : members) {
-        archive_entry* e = archive_entry_new();
-        archive_entry_set_pathname(e, m.name.c_str());
-        archive_entry_set_size(e, static_cast<la_int64_t>(m.data.size()));
-        archive_entry_set_filetype(e, AE_IFREG);
-        archive_entry_set_perm(e, 0644);
-        ok = ok && archive_write_header(a, e) == ARCHIVE_OK &&
-             archive_write_data(a, m.data.data(), m.data.size()) == static_cast<la_ssize_t>(m.data.size());
-        archive_entry_free(e);
-    }
-    ok = archive_write_close(a) == ARCHIVE_OK && ok;
-    archive_write_free(a);
-    return ok;
+    ArchiveWriter writer(path);
+    for (const Member& m : members)
+        if (!writer.Add(m)) return false;
+    return writer.Close();
 }
 
 std::vector<Member> TypicalExport(Tse& tse, int transactions, int64_t firstTime)

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+struct archive;
+
 namespace export_builder {
 
 using Bytes = std::vector<uint8_t>;
@@ -56,6 +58,21 @@ private:
 
 // A pax TAR of members with info.csv first, as a TSE exports.
 bool WriteArchive(const std::string& path, const std::vector<Member>& members);
+
+// The same, member by member, for archives larger than memory.
+class ArchiveWriter {
+public:
+    explicit ArchiveWriter(const std::string& path);
+    ~ArchiveWriter();
+    ArchiveWriter(const ArchiveWriter&) = delete;
+    ArchiveWriter& operator=(const ArchiveWriter&) = delete;
+    bool Add(const Member& member);
+    bool Close();  // false when a member or the end could not be written
+
+private:
+    struct archive* archive_ = nullptr;
+    bool ok_ = false;
+};
 
 // A typical run: a start, an update and a finish of transactions 1..n, a
 // system log and an audit log, the certificates and info.csv.
