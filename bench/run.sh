@@ -6,11 +6,15 @@
 #     latency from the rename of a job file to its complete answer, and the
 #     ratio of that throughput to the TSE's own rate;
 #   - single BON jobs one after another: p50/p95 latency;
-#   - the service's processor time while idle, and its peak resident memory.
+#   - the service's processor time while idle, and its peak resident memory;
+#   - vok-tse-client verify: log messages per second and peak resident memory
+#     over an export of VERIFY_MESSAGES messages on brainpoolP384r1 (as our
+#     TSE signs), and with VERIFY_LARGE set over a large export of that many
+#     messages on NIST P-256 with 600-byte receipts (800000: about 1 GB).
 # The service runs unattended and offscreen in a fresh program directory on a
 # fresh software-TSE drive. Figures only: nothing here passes or fails.
 #
-#   BUILD_DIR=build bench/run.sh [BURST=1000] [SINGLE=100] [IDLE=30]
+#   BUILD_DIR=build bench/run.sh [BURST=1000] [SINGLE=100] [IDLE=30] [VERIFY_MESSAGES=20000] [VERIFY_LARGE=0]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
@@ -18,11 +22,13 @@ build=${BUILD_DIR:-$root/build}
 burst=${BURST:-1000}
 single=${SINGLE:-100}
 idle=${IDLE:-30}
+verify_messages=${VERIFY_MESSAGES:-20000}
+verify_large=${VERIFY_LARGE:-0}
 
 if [[ ! -f $build/CMakeCache.txt ]]; then
   cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
-cmake --build "$build" -j2 --target vok_tse_program vok-tse-client vok_tse_bench softtse_bench >/dev/null
+cmake --build "$build" -j2 --target vok_tse_program vok-tse-client vok_tse_bench softtse_bench verify_bench >/dev/null
 bin=$build/bin
 
 echo "== software TSE, start+finish pairs through the C interface"
@@ -83,3 +89,25 @@ pid=
 # The end line "|Vok_TSE beendet" goes to the log file with its time stamp only.
 tail -n 1 "$prog/Vok_TSE.LOG" | grep -q '  Vok_TSE beendet.$' && echo "service ended cleanly" ||
   echo "service did not log its end" >&2
+
+# verify: the archive is written first (not timed), then verify runs alone
+# under /usr/bin/time: elapsed and processor seconds, peak resident memory.
+verify_rate() {  # label, archive, messages
+  local out
+  out=$( { /usr/bin/time -f "%e %U %S %M" "$bin/vok-tse-client" verify "$2" >/dev/null; } 2>&1 | tail -n 1)
+  read -r elapsed user sys peak <<<"$out"
+  awk -v l="$1" -v n="$3" -v e="$elapsed" -v u="$user" -v s="$sys" -v p="$peak" -v size="$(stat -c %s "$2")" \
+    'BEGIN { printf "%s: %d log messages (%.0f MB) in %.1f s: %.0f log messages per second, %.1f s processor time, peak resident memory %.1f MB\n", l, n, size / 1e6, e, n / e, u + s, p / 1024 }'
+}
+if (( verify_messages > 0 )); then
+  echo "== vok-tse-client verify, brainpoolP384r1 (the TSE above signs $tse_rate pairs per second)"
+  "$bin/verify_bench" "$work/verify.tar" "$verify_messages" brainpoolP384r1
+  verify_rate "brainpoolP384r1 export" "$work/verify.tar" "$verify_messages"
+  rm -f "$work/verify.tar"
+fi
+if (( verify_large > 0 )); then
+  echo "== vok-tse-client verify, large export on NIST P-256"
+  "$bin/verify_bench" "$work/large.tar" "$verify_large" prime256v1 600
+  verify_rate "NIST P-256 export" "$work/large.tar" "$verify_large"
+  rm -f "$work/large.tar"
+fi

@@ -1,10 +1,9 @@
 #include "vok-tse-client/ExportCertificate.h"
 
-#include <openssl/bn.h>
 #include <openssl/core_names.h>
-#include <openssl/ec.h>
 #include <openssl/evp.h>
 #include <openssl/x509.h>
+#include <openssl/x509v3.h>
 
 namespace vokclient {
 
@@ -22,10 +21,6 @@ std::string Hex(const unsigned char* d, size_t n)
     }
     return s;
 }
-
-struct SigFree {
-    void operator()(ECDSA_SIG* s) const { ECDSA_SIG_free(s); }
-};
 
 }  // namespace
 
@@ -51,11 +46,7 @@ std::unique_ptr<ExportCertificate> ExportCertificate::FromDer(const std::vector<
     return c;
 }
 
-ExportCertificate::~ExportCertificate()
-{
-    EVP_PKEY_CTX_free(static_cast<EVP_PKEY_CTX*>(verify_));
-    X509_free(X(cert_));
-}
+ExportCertificate::~ExportCertificate() { X509_free(X(cert_)); }
 
 std::string ExportCertificate::KeyHashHex() const
 {
@@ -70,14 +61,19 @@ std::string ExportCertificate::KeyHashHex() const
 
 bool ExportCertificate::SelfSigned() const { return SignedBy(*this); }
 
+bool ExportCertificate::IssuedBy(const ExportCertificate& issuer) const
+{
+    return X509_NAME_cmp(X509_get_issuer_name(X(cert_)), X509_get_subject_name(X(issuer.cert_))) == 0;
+}
+
 bool ExportCertificate::SignedBy(const ExportCertificate& issuer) const
 {
-    if (X509_NAME_cmp(X509_get_issuer_name(X(cert_)), X509_get_subject_name(X(issuer.cert_))) != 0) return false;
+    if (!IssuedBy(issuer)) return false;
     EVP_PKEY* key = X509_get0_pubkey(X(issuer.cert_));
     return key && X509_verify(X(cert_), key) == 1;
 }
 
-bool ExportCertificate::ValidAt(uint64_t unixTime) const
+bool ExportCertificate::ValidAt(int64_t unixTime) const
 {
     time_t t = static_cast<time_t>(unixTime);
     // X509_cmp_time: -1 when the certificate's time is before t.
@@ -85,37 +81,8 @@ bool ExportCertificate::ValidAt(uint64_t unixTime) const
            X509_cmp_time(X509_get0_notAfter(X(cert_)), &t) >= 0;
 }
 
-bool ExportCertificate::VerifiesPlainSignature(const std::vector<uint8_t>& data,
-                                               const std::vector<uint8_t>& signature) const
-{
-    EVP_PKEY* key = X509_get0_pubkey(X(cert_));
-    if (!key || signature.empty() || signature.size() % 2 != 0) return false;
-    const int half = static_cast<int>(signature.size() / 2);
-    std::unique_ptr<ECDSA_SIG, SigFree> sig(ECDSA_SIG_new());
-    BIGNUM* r = BN_bin2bn(signature.data(), half, nullptr);
-    BIGNUM* s = BN_bin2bn(signature.data() + half, half, nullptr);
-    if (!sig || !r || !s || ECDSA_SIG_set0(sig.get(), r, s) != 1) {
-        BN_free(r);
-        BN_free(s);
-        return false;
-    }
-    unsigned char* der = nullptr;
-    const int derLength = i2d_ECDSA_SIG(sig.get(), &der);
-    if (derLength <= 0) return false;
-    if (!verify_) {
-        EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(key, nullptr);
-        if (ctx && EVP_PKEY_verify_init(ctx) == 1 && EVP_PKEY_CTX_set_signature_md(ctx, EVP_sha384()) == 1)
-            verify_ = ctx;
-        else
-            EVP_PKEY_CTX_free(ctx);
-    }
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int digestLength = 0;
-    const bool ok = verify_ && EVP_Digest(data.data(), data.size(), digest, &digestLength, EVP_sha384(), nullptr) == 1 &&
-                    EVP_PKEY_verify(static_cast<EVP_PKEY_CTX*>(verify_), der, static_cast<size_t>(derLength), digest,
-                                    digestLength) == 1;
-    OPENSSL_free(der);
-    return ok;
-}
+bool ExportCertificate::IsCa() const { return X509_check_ca(X(cert_)) != 0; }
+
+void* ExportCertificate::PublicKey() const { return X509_get0_pubkey(X(cert_)); }
 
 }  // namespace vokclient

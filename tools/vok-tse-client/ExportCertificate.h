@@ -1,6 +1,6 @@
 // The certificates of an export and the checks an auditor's tool makes with
-// them (OpenSSL): who signed whom, validity at a time, the key's hash, and
-// ecdsa-plain-SHA384 signatures of log messages.
+// them (OpenSSL): who signed whom, validity at a time, the key's hash. The
+// log messages' signatures are checked with the key in PlainSignature.h.
 #pragma once
 
 #include <cstdint>
@@ -22,15 +22,16 @@ public:
     // number of a TSE key and the name of its certificate file.
     std::string KeyHashHex() const;
     bool SelfSigned() const;
+    bool IssuedBy(const ExportCertificate& issuer) const;  // its issuer name is the other's subject
     bool SignedBy(const ExportCertificate& issuer) const;  // names match and the signature verifies
-    bool ValidAt(uint64_t unixTime) const;
-    // r || s over data with SHA-384.
-    bool VerifiesPlainSignature(const std::vector<uint8_t>& data, const std::vector<uint8_t>& signature) const;
+    bool ValidAt(int64_t unixTime) const;
+    bool IsCa() const;  // may issue certificates
+    // The public key, owned by the certificate; EVP_PKEY.
+    void* PublicKey() const;
 
 private:
     ExportCertificate() = default;
-    void* cert_ = nullptr;       // X509
-    mutable void* verify_ = nullptr;  // EVP_PKEY_CTX, set up once: a set-up checks the key anew
+    void* cert_ = nullptr;  // X509
 };
 
 std::string Sha256Hex(const std::vector<uint8_t>& data);

@@ -1,303 +1,276 @@
 #include "vok-tse-client/ExportVerifier.h"
 
+#include "vok-tse-client/CertificateChain.h"
+#include "vok-tse-client/CheckPool.h"
 #include "vok-tse-client/ExportArchive.h"
-#include "vok-tse-client/ExportCertificate.h"
-#include "vok-tse-client/ExportLogMessage.h"
+#include "vok-tse-client/ExportSeries.h"
+#include "vok-tse-client/LogMemberCheck.h"
 
 #include <algorithm>
-#include <memory>
+#include <cctype>
+#include <map>
+#include <mutex>
+#include <set>
 
 namespace vokclient {
 
 namespace {
 
 const std::string kCertificateSuffix = "_X509.cer";
+// Log messages are small; a larger member is not read into memory.
+constexpr uint64_t kLargestLogMessage = 16 * 1024 * 1024;
+constexpr size_t kBatchSize = 64;
 
-bool IsCertificateName(const std::string& name)
+bool EndsWith(const std::string& s, const std::string& end)
 {
-    if (name.size() != 64 + kCertificateSuffix.size() || name.compare(64, std::string::npos, kCertificateSuffix) != 0)
-        return false;
-    return std::all_of(name.begin(), name.begin() + 64,
-                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); });
+    return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
 }
 
-std::string HexOf(const ByteString& b)
+// <SHA-256 of the key in hex, either case>_X509.cer
+bool IsCertificateName(const std::string& name)
 {
-    static const char* digits = "0123456789ABCDEF";
-    std::string s;
-    for (uint8_t c : b) {
-        s += digits[c >> 4];
-        s += digits[c & 0x0F];
-    }
+    return name.size() == 64 + kCertificateSuffix.size() && EndsWith(name, kCertificateSuffix) &&
+           std::all_of(name.begin(), name.begin() + 64, [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
+}
+
+std::string Upper(std::string s)
+{
+    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return s;
 }
 
-std::string TextOf(const ByteString& b) { return std::string(b.begin(), b.end()); }
+// What one archive holds besides its log messages, from the first reading.
+struct ArchiveCertificates {
+    bool readable = false;
+    std::vector<CertificateFile> certificates;
+};
 
-// "key;value" lines of info.csv.
-std::map<std::string, std::string> ReadInfo(const ByteString& csv)
-{
-    std::map<std::string, std::string> info;
-    std::string line;
-    for (size_t i = 0; i <= csv.size(); ++i) {
-        if (i == csv.size() || csv[i] == '\n') {
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            const size_t semi = line.find(';');
-            if (semi != std::string::npos) info[line.substr(0, semi)] = line.substr(semi + 1);
-            line.clear();
-        } else {
-            line += static_cast<char>(csv[i]);
+// Per archive and serial number: how many messages, their time span, and
+// how many could not be checked for want of a key.
+struct SerialUse {
+    size_t messages = 0;
+    int64_t earliest = INT64_MAX;
+    int64_t latest = INT64_MIN;
+    std::string firstMember;  // by name: the finding names one of them
+};
+
+class Run {
+public:
+    Run(const VerifyOptions& options, const std::vector<std::string>& archives)
+        : options_(options), archives_(archives)
+    {
+    }
+
+    VerifyReport Check()
+    {
+        report_.archives = archives_.size();
+        std::vector<ArchiveCertificates> certificates(archives_.size());
+        for (size_t i = 0; i < archives_.size(); ++i) certificates[i] = ReadCertificates(archives_[i]);
+        for (const ArchiveCertificates& a : certificates)
+            for (const CertificateFile& c : a.certificates) keys_.emplace(c.keyHash, c.certificate.get());
+
+        CheckPool pool(options_.threads, [this](const MemberBatch& b, PlainSignatureChecker& c) { CheckBatch(b, c); });
+        for (size_t i = 0; i < archives_.size(); ++i) {
+            if (!certificates[i].readable) continue;
+            uses_.clear();
+            memberFindings_.clear();
+            ReadLogMessages(static_cast<uint32_t>(i), pool);
+            pool.Drain();
+            std::sort(memberFindings_.begin(), memberFindings_.end(),
+                      [](const VerifyFinding& a, const VerifyFinding& b) { return a.member < b.member; });
+            report_.findings.insert(report_.findings.end(), memberFindings_.begin(), memberFindings_.end());
+            CheckCertificates(archives_[i], certificates[i]);
+        }
+        series_.Check(options_.from, archives_, report_);
+        return std::move(report_);
+    }
+
+private:
+    void Found(const std::string& archive, const std::string& member, const std::string& text)
+    {
+        report_.findings.push_back({archive, member, text});
+    }
+
+    void Unreadable(const std::string& archive, const std::string& why)
+    {
+        report_.unreadable = true;
+        Found(archive, {}, "cannot be read as a TAR archive: " + why);
+    }
+
+    // First reading: the certificates, the names of everything else.
+    ArchiveCertificates ReadCertificates(const std::string& path)
+    {
+        ArchiveCertificates r;
+        ExportArchiveReader reader;
+        if (!reader.Open(path)) {
+            Unreadable(path, reader.Error());
+            return r;
+        }
+        bool info = false;
+        std::set<std::string> names;  // of the few members that are no log messages
+        for (;;) {
+            std::string name;
+            bool regular = true;
+            uint64_t size = 0;
+            const ExportArchiveReader::Step step = reader.Next(name, regular, size);
+            if (step == ExportArchiveReader::Step::End) break;
+            if (step == ExportArchiveReader::Step::Failed) {
+                Unreadable(path, reader.Error());
+                return r;
+            }
+            const bool log = EndsWith(name, ".log");
+            if (!log && !names.insert(name).second) Found(path, name, "member appears more than once");
+            if (!regular) {
+                Found(path, name, "member is not a plain file");
+            } else if (name == "info.csv") {
+                info = true;  // its layout differs between makers: present is all that is asked
+            } else if (IsCertificateName(name)) {
+                std::vector<uint8_t> der;
+                if (size > kLargestLogMessage || !reader.ReadData(der, size)) {
+                    Found(path, name, "certificate cannot be read");
+                    continue;
+                }
+                CertificateFile c;
+                c.member = name;
+                c.certificate = ExportCertificate::FromDer(der);
+                if (!c.certificate) {
+                    Found(path, name, "not a DER X.509 certificate");
+                    continue;
+                }
+                c.keyHash = c.certificate->KeyHashHex();
+                if (Upper(name.substr(0, 64)) != c.keyHash)
+                    Found(path, name, "name is not the SHA-256 of the certificate's key");
+                r.certificates.push_back(std::move(c));
+                continue;
+            } else if (!log) {
+                Found(path, name, "member does not follow the export naming");
+            }
+            if (!reader.Skip()) {
+                Unreadable(path, reader.Error());
+                return r;
+            }
+        }
+        if (!info) Found(path, "info.csv", "member missing");
+        r.readable = true;
+        return r;
+    }
+
+    // Second reading: the log messages, in batches to the pool.
+    void ReadLogMessages(uint32_t archive, CheckPool& pool)
+    {
+        const std::string& path = archives_[archive];
+        ExportArchiveReader reader;
+        if (!reader.Open(path)) {
+            Unreadable(path, reader.Error());
+            return;
+        }
+        MemberBatch batch;
+        batch.archive = archive;
+        for (;;) {
+            std::string name;
+            bool regular = true;
+            uint64_t size = 0;
+            const ExportArchiveReader::Step step = reader.Next(name, regular, size);
+            if (step == ExportArchiveReader::Step::End) break;
+            if (step == ExportArchiveReader::Step::Failed) {
+                Unreadable(path, reader.Error());
+                break;
+            }
+            if (!regular || !EndsWith(name, ".log")) continue;
+            if (size > kLargestLogMessage) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                memberFindings_.push_back({path, name, "too large for a log message"});
+                continue;
+            }
+            ByteString data;
+            if (!reader.ReadData(data, size)) {
+                Unreadable(path, reader.Error() + " (" + name + ")");
+                break;
+            }
+            batch.members.emplace_back(std::move(name), std::move(data));
+            if (batch.members.size() == kBatchSize) {
+                pool.Submit(std::move(batch));
+                batch = MemberBatch();
+                batch.archive = archive;
+            }
+        }
+        if (!batch.members.empty()) pool.Submit(std::move(batch));
+    }
+
+    // On a pool thread.
+    void CheckBatch(const MemberBatch& batch, PlainSignatureChecker& checker)
+    {
+        std::vector<std::pair<const std::string*, LogMemberResult>> results;
+        results.reserve(batch.members.size());
+        for (const auto& [name, data] : batch.members)
+            results.emplace_back(&name, CheckLogMember(name, data, keys_, checker));
+        const std::string& path = archives_[batch.archive];
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (auto& [name, r] : results) {
+            for (const std::string& text : r.findings) memberFindings_.push_back({path, *name, text});
+            if (!r.parsed) continue;
+            r.record.archive = batch.archive;
+            series_.Add(r.serialHex, r.record);
+            SerialUse& use = uses_[r.serialHex];
+            ++use.messages;
+            use.earliest = std::min(use.earliest, r.record.logTime);
+            use.latest = std::max(use.latest, r.record.logTime);
+            if (use.firstMember.empty() || *name < use.firstMember) use.firstMember = *name;
         }
     }
-    return info;
-}
 
-struct ChainCerts {
-    std::vector<std::pair<std::string, std::unique_ptr<ExportCertificate>>> all;  // member name, certificate
-    const ExportCertificate* root = nullptr;
-    const ExportCertificate* subCa = nullptr;
-    const ExportCertificate* tse = nullptr;
+    // After the log messages: the chain of every key they name.
+    void CheckCertificates(const std::string& path, const ArchiveCertificates& a)
+    {
+        std::vector<bool> used(a.certificates.size(), false);
+        std::vector<ChainFinding> chainFindings;
+        bool keyMissing = false;
+        for (const auto& [serial, use] : uses_) {
+            const auto own = std::find_if(a.certificates.begin(), a.certificates.end(),
+                                          [&](const CertificateFile& c) { return c.keyHash == serial; });
+            if (own == a.certificates.end()) {
+                keyMissing = true;
+                const std::string n = std::to_string(use.messages) + " log message(s) from this one on name serial number " + serial;
+                Found(path, use.firstMember, keys_.count(serial) ? n + ", whose certificate is not in this archive"
+                                                    : n + ", whose certificate is in no archive: their signatures "
+                                                          "cannot be checked");
+                continue;
+            }
+            CheckChain(a.certificates, static_cast<size_t>(own - a.certificates.begin()), true, use.earliest,
+                       use.latest, used, chainFindings);
+        }
+        if (uses_.empty())
+            for (size_t leaf : LeafCertificates(a.certificates))
+                CheckChain(a.certificates, leaf, false, 0, 0, used, chainFindings);
+        if (a.certificates.empty()) Found(path, {}, "no certificate");
+        for (const ChainFinding& f : chainFindings) Found(path, f.member, f.text);
+        // With a TSE certificate missing, its CA certificates are on no chain
+        // either; the missing one is the finding then.
+        for (size_t i = 0; i < a.certificates.size(); ++i) {
+            if (used[i]) continue;
+            if (!a.certificates[i].certificate->IsCa())
+                Found(path, a.certificates[i].member, "certificate of a key that no log message names");
+            else if (!keyMissing)
+                Found(path, a.certificates[i].member,
+                      "certificate is not part of the chain of a key the log messages name");
+        }
+    }
+
+    const VerifyOptions& options_;
+    const std::vector<std::string>& archives_;
+    VerifyReport report_;
+    KeyRing keys_;  // read-only once the pool runs
+
+    std::mutex mutex_;  // guards the three below while the pool runs
+    ExportSeries series_;
+    std::map<std::string, SerialUse> uses_;
+    std::vector<VerifyFinding> memberFindings_;
 };
 
 }  // namespace
 
-void ExportVerifier::Found(const std::string& archive, const std::string& member, const std::string& text)
-{
-    report_.findings.push_back({archive, member, text});
-}
+void ExportVerifier::AddArchive(const std::string& path) { archives_.push_back(path); }
 
-void ExportVerifier::AddArchive(const std::string& path)
-{
-    ++report_.archives;
-    const ArchiveContents contents = ReadExportArchive(path);
-    if (!contents.readable) {
-        report_.unreadable = true;
-        Found(path, {}, "cannot be read as a TAR archive: " + contents.error);
-        return;
-    }
-
-    // Sort the members out by their names first: the certificates are
-    // needed before any log message can be checked.
-    const ArchiveMember* info = nullptr;
-    ChainCerts chain;
-    std::vector<const ArchiveMember*> logs;
-    std::map<std::string, int> names;
-    for (const ArchiveMember& m : contents.members) {
-        if (++names[m.name] == 2) Found(path, m.name, "member appears more than once");
-        if (!m.regular) {
-            Found(path, m.name, "member is not a plain file");
-            continue;
-        }
-        if (m.name == "info.csv") {
-            info = &m;
-        } else if (IsCertificateName(m.name)) {
-            auto cert = ExportCertificate::FromDer(m.data);
-            if (!cert) {
-                Found(path, m.name, "not a DER X.509 certificate");
-                continue;
-            }
-            if (cert->KeyHashHex() + kCertificateSuffix != m.name)
-                Found(path, m.name, "name is not the SHA-256 of the certificate's key");
-            chain.all.emplace_back(m.name, std::move(cert));
-        } else if (m.name.size() > 4 && m.name.compare(m.name.size() - 4, 4, ".log") == 0) {
-            logs.push_back(&m);
-        } else {
-            Found(path, m.name, "member does not follow the export naming");
-        }
-    }
-    if (!info) Found(path, "info.csv", "member missing");
-
-    // Root: self-signed; sub-CA: signed by the root; TSE: signed by the sub-CA.
-    for (const auto& [name, cert] : chain.all)
-        if (!chain.root && cert->SelfSigned()) chain.root = cert.get();
-    for (const auto& [name, cert] : chain.all)
-        if (!chain.subCa && chain.root && cert.get() != chain.root && cert->SignedBy(*chain.root))
-            chain.subCa = cert.get();
-    for (const auto& [name, cert] : chain.all)
-        if (!chain.tse && chain.subCa && cert.get() != chain.subCa && cert.get() != chain.root &&
-            cert->SignedBy(*chain.subCa))
-            chain.tse = cert.get();
-    if (chain.all.size() != 3) Found(path, {}, std::to_string(chain.all.size()) + " certificates, not 3");
-    if (!chain.root) Found(path, {}, "no self-signed root certificate");
-    else if (!chain.subCa) Found(path, {}, "no sub-CA certificate signed by the root");
-    else if (!chain.tse) Found(path, {}, "no TSE certificate signed by the sub-CA");
-    for (const auto& [name, cert] : chain.all)
-        if (cert.get() != chain.root && cert.get() != chain.subCa && cert.get() != chain.tse)
-            Found(path, name, "certificate is not part of the chain root - sub-CA - TSE");
-    const std::string serialHex = chain.tse ? chain.tse->KeyHashHex() : std::string();
-    if (info) {
-        const auto fields = ReadInfo(info->data);
-        const auto serial = fields.find("serialNumber");
-        if (serial == fields.end()) Found(path, info->name, "no serialNumber");
-        else if (chain.tse && serial->second != serialHex)
-            Found(path, info->name, "serialNumber is not the TSE certificate's key hash");
-        const auto count = fields.find("logMessages");
-        if (count != fields.end() && count->second != std::to_string(logs.size()))
-            Found(path, info->name, "logMessages " + count->second + " but the archive holds " +
-                                        std::to_string(logs.size()));
-    }
-
-    uint64_t earliest = UINT64_MAX;
-    uint64_t latest = 0;
-    for (const ArchiveMember* m : logs) {
-        LogFileName name;
-        if (!ParseLogFileName(m->name, name)) {
-            Found(path, m->name, "name does not follow the export naming");
-            continue;
-        }
-        LogMessageFields f;
-        std::string why;
-        if (!ParseLogMessage(m->data, f, why)) {
-            Found(path, m->name, "not a TR-03151 log message: " + why);
-            continue;
-        }
-        earliest = std::min(earliest, f.logTime);
-        latest = std::max(latest, f.logTime);
-        if (f.signatureCounter != name.signatureCounter)
-            Found(path, m->name, "signature counter in the message is " + std::to_string(f.signatureCounter));
-        if (f.logTime != name.logTime)
-            Found(path, m->name, "logTime in the message is " + std::to_string(f.logTime));
-        if (f.transaction != name.transaction) {
-            Found(path, m->name, "named a " + std::string(name.transaction ? "transaction" : "system") +
-                                     " log but holds the other kind");
-        } else if (f.transaction) {
-            if (f.transactionNumber != name.transactionNumber)
-                Found(path, m->name, "transaction number in the message is " + std::to_string(f.transactionNumber));
-            if (f.operationType != (name.start ? "StartTransaction" : "FinishTransaction"))
-                Found(path, m->name, "operation in the message is " + f.operationType);
-            if (f.clientId != name.clientId) Found(path, m->name, "client id in the message is " + TextOf(f.clientId));
-        } else if (f.operationType != name.operation) {
-            Found(path, m->name, "operation in the message is " + f.operationType);
-        }
-        if (!f.ecdsaPlainSha384) Found(path, m->name, "signature algorithm is not ecdsa-plain-SHA384");
-        if (chain.tse && HexOf(f.serialNumber) != serialHex)
-            Found(path, m->name, "serial number is not the TSE certificate's key hash");
-        if (chain.tse && !chain.tse->VerifiesPlainSignature(f.signedData, f.signature))
-            Found(path, m->name, "signature does not verify with the TSE certificate's key");
-
-        const Seen seen{path, m->name, Sha256Hex(m->data)};
-        const auto [it, added] = counters_.emplace(f.signatureCounter, seen);
-        if (!added && it->second.digest != seen.digest)
-            Found(path, m->name, "signature counter " + std::to_string(f.signatureCounter) +
-                                     " also has a different message in " + it->second.archive + ": " +
-                                     it->second.member);
-        if (f.transaction && (added || it->second.digest != seen.digest)) {
-            Transaction& t = transactions_[f.transactionNumber];
-            (f.operationType == "StartTransaction" ? t.starts : t.finishes).push_back(seen);
-        }
-    }
-    // Validity of the chain at the log messages' times: the periods are
-    // intervals, so the earliest and the latest time decide.
-    if (earliest <= latest) {
-        for (const ExportCertificate* c : {chain.root, chain.subCa, chain.tse}) {
-            if (!c) continue;
-            const char* which = c == chain.root ? "root" : c == chain.subCa ? "sub-CA" : "TSE";
-            for (uint64_t t : {earliest, latest})
-                if (!c->ValidAt(t))
-                    Found(path, {}, std::string(which) + " certificate is not valid at logTime " + std::to_string(t));
-        }
-    }
-}
-
-VerifyReport ExportVerifier::Finish()
-{
-    VerifyReport r = report_;
-    r.logMessages = counters_.size();
-    r.transactions = transactions_.size();
-    if (!counters_.empty()) {
-        r.firstCounter = counters_.begin()->first;
-        r.lastCounter = counters_.rbegin()->first;
-        uint64_t expected = r.firstCounter;
-        for (const auto& [counter, seen] : counters_) {
-            if (counter > expected) {
-                const std::string gap = counter - 1 == expected
-                                            ? "signature counter " + std::to_string(expected)
-                                            : "signature counters " + std::to_string(expected) + " to " +
-                                                  std::to_string(counter - 1);
-                r.findings.push_back({seen.archive, seen.member, gap + " missing before this message"});
-            }
-            expected = counter + 1;
-        }
-    }
-    for (const auto& [number, t] : transactions_) {
-        const std::string n = std::to_string(number);
-        if (t.starts.size() > 1)
-            r.findings.push_back({t.starts[1].archive, t.starts[1].member, "transaction " + n + " started twice"});
-        if (t.finishes.size() > 1)
-            r.findings.push_back(
-                {t.finishes[1].archive, t.finishes[1].member, "transaction " + n + " finished twice"});
-        if (t.starts.empty())
-            r.findings.push_back(
-                {t.finishes.front().archive, t.finishes.front().member, "transaction " + n + " finished without its start"});
-        else if (t.finishes.empty())
-            r.information.push_back(
-                {t.starts.front().archive, t.starts.front().member, "transaction " + n + " is still open"});
-    }
-    return r;
-}
-
-namespace {
-
-std::string Line(const VerifyFinding& f, const char* prefix)
-{
-    std::string s = prefix + f.archive;
-    if (!f.member.empty()) s += ": " + f.member;
-    return s + ": " + f.text + "\n";
-}
-
-std::string JsonString(const std::string& s)
-{
-    static const char* digits = "0123456789abcdef";
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20 || c >= 0x7F) {
-            // Names may hold any bytes; each stands for itself (Latin-1).
-            out += "\\u00";
-            out += digits[c >> 4];
-            out += digits[c & 0x0F];
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
-
-std::string JsonList(const std::vector<VerifyFinding>& list)
-{
-    std::string s = "[";
-    for (size_t i = 0; i < list.size(); ++i) {
-        if (i) s += ",";
-        s += "{\"archive\":" + JsonString(list[i].archive) + ",\"member\":" + JsonString(list[i].member) +
-             ",\"text\":" + JsonString(list[i].text) + "}";
-    }
-    return s + "]";
-}
-
-}  // namespace
-
-std::string VerifyReportText(const VerifyReport& r)
-{
-    std::string s;
-    for (const VerifyFinding& f : r.findings) s += Line(f, "");
-    for (const VerifyFinding& f : r.information) s += Line(f, "info: ");
-    s += std::to_string(r.archives) + " archives, " + std::to_string(r.logMessages) + " log messages, " +
-         std::to_string(r.transactions) + " transactions, signature counters ";
-    s += r.logMessages ? std::to_string(r.firstCounter) + " to " + std::to_string(r.lastCounter) : "none";
-    s += r.findings.empty() ? ": OK\n" : ": " + std::to_string(r.findings.size()) + " findings\n";
-    return s;
-}
-
-std::string VerifyReportJson(const VerifyReport& r)
-{
-    return "{\"ok\":" + std::string(r.findings.empty() ? "true" : "false") +
-           ",\"archives\":" + std::to_string(r.archives) + ",\"logMessages\":" + std::to_string(r.logMessages) +
-           ",\"transactions\":" + std::to_string(r.transactions) +
-           ",\"firstSignatureCounter\":" + std::to_string(r.firstCounter) +
-           ",\"lastSignatureCounter\":" + std::to_string(r.lastCounter) + ",\"findings\":" + JsonList(r.findings) +
-           ",\"information\":" + JsonList(r.information) + "}\n";
-}
+VerifyReport ExportVerifier::Finish() { return Run(options_, archives_).Check(); }
 
 }  // namespace vokclient

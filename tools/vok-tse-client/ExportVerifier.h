@@ -1,55 +1,31 @@
 // `vok-tse-client verify`: checks a shop's series of export archives as a tax
-// auditor's tool would, each archive on its own and the series as a whole.
+// auditor's tool would, each archive on its own and the series of every TSE
+// in them as a whole. Reads each archive twice, member by member: first its
+// certificates, then its log messages, which a pool of threads checks.
 #pragma once
 
+#include "vok-tse-client/VerifyReport.h"
+
 #include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
 
 namespace vokclient {
 
-struct VerifyFinding {
-    std::string archive;
-    std::string member;  // empty when the finding is about the archive or the series
-    std::string text;
-};
-
-struct VerifyReport {
-    std::vector<VerifyFinding> findings;     // faults
-    std::vector<VerifyFinding> information;  // transactions still open
-    bool unreadable = false;                 // an archive could not be read at all
-    size_t archives = 0;
-    size_t logMessages = 0;                  // distinct signature counters
-    size_t transactions = 0;
-    uint64_t firstCounter = 0;
-    uint64_t lastCounter = 0;
+struct VerifyOptions {
+    uint64_t from = 1;     // the signature counter a series may start at
+    unsigned threads = 0;  // 0: one per processor
 };
 
 class ExportVerifier {
 public:
+    explicit ExportVerifier(VerifyOptions options = {}) : options_(options) {}
     void AddArchive(const std::string& path);
-    VerifyReport Finish();  // the checks across all archives
+    VerifyReport Finish();
 
 private:
-    struct Seen {
-        std::string archive;
-        std::string member;
-        std::string digest;  // of the whole message
-    };
-    struct Transaction {
-        std::vector<Seen> starts;
-        std::vector<Seen> finishes;
-    };
-    void Found(const std::string& archive, const std::string& member, const std::string& text);
-
-    VerifyReport report_;
-    std::map<uint64_t, Seen> counters_;
-    std::map<uint64_t, Transaction> transactions_;
+    VerifyOptions options_;
+    std::vector<std::string> archives_;
 };
-
-// One line per finding and per piece of information, then the summary.
-std::string VerifyReportText(const VerifyReport& report);
-std::string VerifyReportJson(const VerifyReport& report);
 
 }  // namespace vokclient

@@ -8,7 +8,8 @@
 
 namespace vokclient {
 
-// Arguments after "verify". Exit 0 nothing wrong, 1 findings, 64 wrong call,
+// Arguments after "verify": [--json] [--from N] [--threads N] FILE.TAR...
+// Exit 0 nothing wrong, 1 findings, 64 wrong call,
 // 74 an archive that cannot be read.
 RunResult RunVerify(const std::vector<QByteArray>& args);
 
