@@ -1,6 +1,7 @@
 // A TSE with five client slots and eight registers: the three that find no
 // slot are answered with the TSE's error, logged once each, and health says
-// "degraded" until slots are freed.
+// "degraded". An id the INI's KASSEN= does not name never reaches the TSE,
+// and the list survives the INI's rewrite by a default export.
 #include "ServiceHarness.h"
 
 #include <QDeadlineTimer>
@@ -17,6 +18,11 @@ TEST(ClientSlots, RegistersBeyondTheTsesSlotsAreRefusedOnceAndHealthIsDegraded)
     ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
     settings.write("maxClients=5\n");
     settings.close();
+    // The administrator's list: every "Kasse..." may sign, nobody else.
+    QFile ini(svc.ProgramDir() + "/Vok_TSE.INI");
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write("[VOKTAR-TSE]\r\nVERSION=2.1\r\nTSE_PFAD=E:\\\r\nEXP_TANR=0\r\nKASSEN=Kasse*\r\n");
+    ini.close();
     QString why;
     ASSERT_TRUE(svc.Start(&why)) << why.toStdString();
 
@@ -34,7 +40,19 @@ TEST(ClientSlots, RegistersBeyondTheTsesSlotsAreRefusedOnceAndHealthIsDegraded)
         }
     }
 
+    // An id not on the list never reaches the TSE, however many slots.
+    const e2e::ClientResult guest = svc.Client({"bon", "--kasid", "Gast", "--bonid", "1", "--sigtext", "x"});
+    EXPECT_EQ(guest.exitCode, 1);
+    EXPECT_TRUE((guest.out + guest.err).contains("3007h")) << guest.out.toStdString();
+
+    // A default export rewrites the INI: the list stays.
+    EXPECT_EQ(svc.Client({"export", "--kasid", "Kasse1"}).exitCode, 0);
+    for (QDeadlineTimer deadline(10000); !deadline.hasExpired(); QThread::msleep(20))
+        if (svc.ReadConfig().contains("\r\nEXP_TANR=10\r\n")) break;
+    EXPECT_EQ(svc.ReadConfig(), "[VOKTAR-TSE]\r\nVERSION=2.1\r\nTSE_PFAD=E:\\\r\nEXP_TANR=10\r\nKASSEN=Kasse*\r\n");
+
     const QByteArray log = svc.ReadLog();
+    EXPECT_EQ(log.count("Gast  Kasse nicht zugelassen (KASSEN=)\r\n"), 1);
     for (int k = 6; k <= 8; ++k) {
         const QByteArray line = "Kasse" + QByteArray::number(k) + "  Kasse nicht registriert, Err=300Bh\r\n";
         EXPECT_EQ(log.count(line), 1) << line.constData() << log.toStdString();
