@@ -110,7 +110,9 @@ void SignJob(TMainForm& form, TJobContext& ctx, SignKind kind)
     tse_startTransaction(ctx.KasID, {}, {}, {}, TransRes);
     if (TseRes == ErrorNoERS) {
         if (const int32_t code = RegisterClient(form, ctx)) {
-            refused.NoteRefusal(ctx.KasID, code, plat::Now());
+            // A TSE that went away has refused nothing: the reconnection
+            // decides, not a minute's wait.
+            if (!TTseConnection::IsUnreachable(code)) refused.NoteRefusal(ctx.KasID, code, plat::Now());
             LogRefusal(form, refused, ctx.KasID, RegistrationRefusedLine(ctx, code));
             AnswerRefused(form, ctx, kind, code);
             return;

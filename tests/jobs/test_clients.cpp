@@ -61,6 +61,15 @@ TEST_F(Clients, ARefusedRegistrationIsAnsweredWithTheTsesErrorAndNotTriedAgainFo
     EXPECT_EQ(LogCount("Neue Kasse registriert: KasseAndere\r\n"), 1);
 }
 
+TEST_F(Clients, ARegistrationLostWithTheTseIsTriedAgainAtTheNextJob)
+{
+    StartService();
+    WriteTseFaults("se_mapERStoKey = 0x1004 once\n");
+    EXPECT_EQ(Run("B1", Bon("KasseNeu", "1", "x")), Refused("1004h", "KasseNeu", "1"));
+    EXPECT_EQ(Run("B2", Bon("KasseNeu", "2", "x")).value(0), "CMD=BON OK");
+    EXPECT_EQ(LogCount("Neue Kasse registriert: KasseNeu\r\n"), 1);
+}
+
 TEST_F(Clients, IdsTheIniDoesNotNameNeverReachTheTse)
 {
     StartService();
