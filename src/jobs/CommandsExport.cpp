@@ -1,15 +1,19 @@
 // EXPORT: the TSE writes its stored data for a range of transaction numbers
 // into a TAR file in the export directory. Without a last number the range
-// ends at the current counter and the export marker follows it.
+// ends at the current counter and the export marker follows it, but never
+// past a transaction the TSE still holds open.
 #include "jobs/Jobs.h"
 
 #include "platform/Ansi.h"
 #include "platform/Paths.h"
 #include "shell/MainForm.h"
+#include "tse/ProcLib.h"
 #include "tse/TseLib.h"
 #include "tse/TseLib_C_Dekl.h"
 
 #include <limits>
+#include <optional>
+#include <set>
 
 namespace {
 
@@ -47,10 +51,35 @@ ExportRange GetRange(const TMainForm& form, const TJobContext& ctx)
     return r;
 }
 
+// The TSE's open transaction numbers; nothing (and the TSE's answer in
+// `res`) when it cannot tell.
+std::optional<std::set<uint32_t>> OpenTransactionNumbers(int32_t& res)
+{
+    std::string list = tse_getOpenTransactions();
+    res = TseRes;
+    if (res != 0) return std::nullopt;
+    std::set<uint32_t> numbers;
+    while (!list.empty()) {
+        bool ok = false;
+        const uint32_t n = GetTerm(list, QLatin1Char(' ')).toUInt(&ok, 10);
+        if (ok) numbers.insert(n);
+    }
+    return numbers;
+}
+
 void ReOpenForExport(TMainForm& form, int32_t timeout)
 {
     form.ReOpenTSE(timeout);
     if (TseRes != 0) form.Log("  Fehler beim Export, erneutes Öffnen der TSE unmöglich (" + Erg() + ")");
+}
+
+// Where the marker goes after a default export up to bisTaNr.
+uint32_t MarkerAfterExport(uint32_t bisTaNr, const std::set<uint32_t>& openNumbers)
+{
+    if (openNumbers.empty()) return bisTaNr;
+    const uint32_t lowest = *openNumbers.begin();
+    if (lowest == 0) return 0;
+    return std::min(bisTaNr, lowest - 1);
 }
 
 }  // namespace
@@ -84,6 +113,10 @@ void Cmd_Export_von_TSE(TMainForm& form, TJobContext& ctx)
 
     bool exported = false;
     int32_t answerRes = TseRes;
+    // Asked before the export: a transaction finished between the two
+    // calls has its finish in the archive, one still open has not.
+    std::optional<std::set<uint32_t>> openAtExport;
+    int32_t openQueryRes = 0;
     if (!r.valid) {
         // A range that cannot be read is not guessed at: nothing is exported.
         form.Log(Txt(ctx.KasID) + "  Export TSE-Daten nicht möglich, keine Transaktionsnummer:" + r.invalid);
@@ -96,6 +129,7 @@ void Cmd_Export_von_TSE(TMainForm& form, TJobContext& ctx)
         } else {
             // A failed re-open does not stop the attempt.
             ReOpenForExport(form, 60000);
+            if (r.counterAsked) openAtExport = OpenTransactionNumbers(openQueryRes);
             tse_exportDataToFile({}, r.VonTANr, r.BisTANr, 0, 0,
                                  plat::QToAnsi(plat::NativePath(form.ExpVerz + "\\" + FName)));
             exported = TseRes == 0;
@@ -121,8 +155,22 @@ void Cmd_Export_von_TSE(TMainForm& form, TJobContext& ctx)
     // the counter showed there was nothing new; a refused export or an
     // unreachable TSE leaves it, so the next default export repeats the range.
     const bool emptyRange = r.valid && r.VonTANr > r.BisTANr;
-    if (r.counterAsked && r.valid && (exported || (emptyRange && r.counterOk))) {
-        form.LastSavedTANr = r.BisTANr;
-        form.SaveConfig();
+    if (!r.counterAsked || !r.valid || !(exported || (emptyRange && r.counterOk))) return;
+    if (emptyRange) openAtExport = OpenTransactionNumbers(openQueryRes);
+    // A transaction still open has only its start in this archive. Its
+    // finish comes later and belongs to a transaction number the marker
+    // would already have passed, so the marker stays below it: the next
+    // default export repeats from there and takes the late finish along.
+    if (!openAtExport) {
+        form.Log("  Export: offene Transaktionen nicht abfragbar (" +
+                 QString::fromStdString(ErgStrOf(openQueryRes)) + "), Exportstand bleibt " +
+                 QString::number(form.LastSavedTANr));
+        return;
     }
+    const uint32_t marker = MarkerAfterExport(r.BisTANr, *openAtExport);
+    if (marker < r.BisTANr)
+        form.Log("  Export: TA=" + QString::number(marker + 1) +
+                 " noch offen, der nächste Export beginnt dort");
+    form.LastSavedTANr = marker;
+    form.SaveConfig();
 }

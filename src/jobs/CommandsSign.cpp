@@ -1,5 +1,6 @@
 // BON and TEXT: one TSE transaction per job, started and at once finished
 // with the job's data; the signature goes back in the answer.
+#include "jobs/ClientAdmission.h"
 #include "jobs/Jobs.h"
 #include "jobs/Journal.h"
 
@@ -15,20 +16,68 @@ namespace {
 
 enum class SignKind { Bon, Text };
 
+// The answer to a client the INI's KASSEN= does not name: the code the TSE
+// itself gives a client it does not know, since such a client is never
+// registered.
+constexpr int32_t kNotAllowedClient = ErrorNoERS;
+
 QString Erg()
 {
     return QString::fromLatin1(ErgStr());
 }
 
-// Registers a client the TSE does not know yet. None of the results is
-// looked at: a failed registration shows as a failure of the next start.
-void RegisterClient(TMainForm& form, TJobContext& ctx)
+QString RegistrationRefusedLine(const TJobContext& ctx, int32_t code)
+{
+    return Txt(ctx.KasID) + "  Kasse nicht registriert, Err=" + QString::fromStdString(ErgStrOf(code));
+}
+
+// Registers a client the TSE does not know yet: 0, or the TSE's answer to
+// the registration. A failed login shows in the registration's answer.
+int32_t RegisterClient(TMainForm& form, TJobContext& ctx)
 {
     tse_authenticateUser(TseAdminUser, TseAdminPin, ctx.LoginRes, ctx.MaxLogins);
     tse_mapERStoKey(ctx.KasID, TseSN);
+    const int32_t res = TseRes;
     tse_logOut(TseAdminUser);
+    if (res != 0) return res;
     form.liKas->addItem(Txt(ctx.KasID));
     form.Log("Neue Kasse registriert: " + Txt(ctx.KasID));
+    return 0;
+}
+
+// A job whose client may not or cannot sign is answered with the reason's
+// code in the layout of any refused transaction; the TSE never sees it.
+void AnswerRefused(TMainForm& form, TJobContext& ctx, SignKind kind, int32_t code)
+{
+    Rewrite_SigFile(form, ctx);
+    for (const std::string& line : SignAnswerLines(kind == SignKind::Bon ? 'B' : 'T', code, ctx, {}, {}, 0, 0, {}))
+        WriteSigLine(ctx, line);
+    Close_SigFile(form, ctx);
+}
+
+// Logs a refusal of the id once a minute at most, as any repeating error.
+void LogRefusal(TMainForm& form, TRefusedClients& refused, const std::string& kasId, const QString& line)
+{
+    const QString shown = refused.LogLine(kasId, line, plat::Now());
+    if (!shown.isEmpty()) form.Log(shown);
+}
+
+// Whether the job's client may reach the TSE: it is on the administrator's
+// list, and the TSE has not just refused to register it. Otherwise the job
+// is answered here.
+bool ClientAdmitted(TMainForm& form, TJobContext& ctx, SignKind kind, TRefusedClients& refused)
+{
+    if (!ClientAllowed(form.AllowedClients, Txt(ctx.KasID))) {
+        LogRefusal(form, refused, ctx.KasID, Txt(ctx.KasID) + "  Kasse nicht zugelassen (KASSEN=)");
+        AnswerRefused(form, ctx, kind, kNotAllowedClient);
+        return false;
+    }
+    if (const int32_t code = refused.Refusal(ctx.KasID, plat::Now())) {
+        LogRefusal(form, refused, ctx.KasID, RegistrationRefusedLine(ctx, code));
+        AnswerRefused(form, ctx, kind, code);
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -56,6 +105,12 @@ void LogSignature(TMainForm& form, const TTransResult& r)
 
 void SignJob(TMainForm& form, TJobContext& ctx, SignKind kind)
 {
+    // The pass made its state before the first job; a context without one
+    // still refuses as the INI says.
+    TRefusedClients fallback;
+    TRefusedClients& refused = form.JobState ? form.JobState->RefusedClients : fallback;
+    if (!ClientAdmitted(form, ctx, kind, refused)) return;
+
     // A transaction the journal could not record could be signed a second
     // time after a restart: the job waits until the journal takes records.
     if (ctx.Journal) {
@@ -68,7 +123,14 @@ void SignJob(TMainForm& form, TJobContext& ctx, SignKind kind)
     TTransResult TransRes;
     tse_startTransaction(ctx.KasID, {}, {}, {}, TransRes);
     if (TseRes == ErrorNoERS) {
-        RegisterClient(form, ctx);
+        if (const int32_t code = RegisterClient(form, ctx)) {
+            // A TSE that went away has refused nothing: the reconnection
+            // decides, not a minute's wait.
+            if (!TTseConnection::IsUnreachable(code)) refused.NoteRefusal(ctx.KasID, code, plat::Now());
+            LogRefusal(form, refused, ctx.KasID, RegistrationRefusedLine(ctx, code));
+            AnswerRefused(form, ctx, kind, code);
+            return;
+        }
         tse_startTransaction(ctx.KasID, {}, {}, {}, TransRes);
     }
     const int32_t startRes = TseRes;

@@ -58,6 +58,14 @@ std::string HealthJson(const THealthInputs& in, plat::TDateTime updated)
     o["signature_counter"] = static_cast<qint64>(in.signatureCounter);
     o["open_transactions"] = static_cast<qint64>(in.openTransactions);
     o["clients"] = static_cast<qint64>(in.clients);
+    // Unknown slots are left out rather than reported as none free.
+    if (in.clientSlots > 0) {
+        o["client_slots"] = static_cast<qint64>(in.clientSlots);
+        o["client_slots_free"] = in.clients < in.clientSlots ? static_cast<qint64>(in.clientSlots - in.clients) : 0;
+    } else {
+        o["client_slots"] = QJsonValue::Null;
+        o["client_slots_free"] = QJsonValue::Null;
+    }
     o["log_memory_free_percent"] = in.logMemoryFreePercent;
     o["jobs_waiting"] = in.jobsWaiting;
     o["last_job"] = in.lastJob ? QJsonValue(IsoDateTime(*in.lastJob)) : QJsonValue(QJsonValue::Null);

@@ -25,7 +25,8 @@ struct THealthInputs {
     uint32_t transactionCounter = 0;
     uint32_t signatureCounter = 0;
     uint32_t openTransactions = 0;
-    uint32_t clients = 0;
+    uint32_t clients = 0;                   // client slots used
+    uint32_t clientSlots = 0;               // client slots the TSE has; 0 unknown
     int logMemoryFreePercent = 0;
     int jobsWaiting = 0;                    // job files of the last scan
     std::optional<plat::TDateTime> lastJob; // last answered job

@@ -3,6 +3,7 @@
 // and the errors already reported.
 #pragma once
 
+#include "jobs/ClientAdmission.h"
 #include "jobs/HealthStatus.h"
 #include "jobs/Journal.h"
 #include "jobs/RepeatedErrors.h"
@@ -27,6 +28,7 @@ struct TPendingAnswer {
 
 struct TJobPassState {
     TRepeatedErrors Errors;
+    TRefusedClients RefusedClients;  // registrations the TSE refused lately
     TJournal Journal;             // every BON and TEXT job the TSE has begun
     int JournalWriteError = 0;    // last failure writing the journal, reported once
     std::map<uint64_t, plat::TDateTime> HeldSince;  // journal entries that could not be settled yet

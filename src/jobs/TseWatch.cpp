@@ -84,6 +84,8 @@ void ReadTseFacts(TMainForm& form, TJobPassState& st)
     if (TseRes == 0) h.openTransactions = CountOpenTransactions(open);
     const uint32_t clients = tse_getCurrentNumberOfClients();
     if (TseRes == 0) h.clients = clients;
+    const uint32_t clientSlots = tse_getMaxNumberOfClients();
+    if (TseRes == 0) h.clientSlots = clientSlots;
     const uint64_t total = tse_getTotalLogMemory();
     const uint64_t available = total ? tse_getAvailableLogMemory() : 0;
     if (total && TseRes == 0) h.logMemoryFreePercent = static_cast<int>(available * 100 / total);

@@ -1,4 +1,6 @@
-// The configuration file: where the TSE is and how far the last export went.
+// The configuration file: where the TSE is, how far the last export went,
+// and which client ids may sign. The program owns three of its lines; an
+// administrator's own lines (KASSEN=, comments) stay as they are.
 #include "shell/MainForm.h"
 
 #include "platform/Ansi.h"
@@ -7,6 +9,9 @@
 #include "tse/TseLib.h"
 
 #include <QPointer>
+
+#include <algorithm>
+#include <utility>
 
 #include <cerrno>
 #include <limits>
@@ -46,18 +51,64 @@ int32_t StrToInt(const QString& text)
     return static_cast<int32_t>(value);
 }
 
-// The four lines the program writes; 0 or the first write's error.
+const QString kSection = QStringLiteral("[VOKTAR-TSE]");
+
+// The lines the program writes, each with its key.
+QList<std::pair<QString, QString>> OwnLines(const QString& tsePfad, uint32_t lastSavedTaNr)
+{
+    return {
+        {QStringLiteral("VERSION="), QStringLiteral("VERSION=2.1")},
+        {QStringLiteral("TSE_PFAD="), QStringLiteral("TSE_PFAD=") + tsePfad},
+        {QStringLiteral("EXP_TANR="), QStringLiteral("EXP_TANR=") + QString::number(lastSavedTaNr)},
+    };
+}
+
+// The four lines of a new file; 0 or the first write's error.
 int WriteIni(plat::File& file, const QString& tsePfad, uint32_t lastSavedTaNr)
 {
-    const QString lines[] = {
-        QStringLiteral("[VOKTAR-TSE]"),
-        QStringLiteral("VERSION=2.1"),
-        QStringLiteral("TSE_PFAD=") + tsePfad,
-        QStringLiteral("EXP_TANR=") + QString::number(lastSavedTaNr),
-    };
-    for (const QString& line : lines)
-        if (const int err = file.WriteLine(plat::QToAnsi(line))) return err;
+    if (const int err = file.WriteLine(plat::QToAnsi(kSection))) return err;
+    for (const auto& own : OwnLines(tsePfad, lastSavedTaNr))
+        if (const int err = file.WriteLine(plat::QToAnsi(own.second))) return err;
     return 0;
+}
+
+// The file's lines with the program's own values: each key's first line
+// takes the new value and its later lines (which would win at the next
+// read) go; a key not there yet follows the last of the program's lines,
+// or the section line. Every other line stays where it is.
+QStringList MergeIni(QStringList lines, const QString& tsePfad, uint32_t lastSavedTaNr)
+{
+    if (!lines.contains(kSection)) lines.prepend(kSection);
+    int insertAt = int(lines.indexOf(kSection)) + 1;
+    QStringList missing;
+    for (const auto& [key, line] : OwnLines(tsePfad, lastSavedTaNr)) {
+        bool found = false;
+        for (int i = 0; i < lines.size();) {
+            if (!lines[i].startsWith(key)) {
+                ++i;
+            } else if (!found) {
+                found = true;
+                lines[i] = line;
+                insertAt = std::max(insertAt, i + 1);
+                ++i;
+            } else {
+                lines.removeAt(i);
+                if (i < insertAt) --insertAt;
+            }
+        }
+        if (!found) missing << line;
+    }
+    for (const QString& line : missing) lines.insert(insertAt++, line);
+    return lines;
+}
+
+// "A,B ,Kasse*": the entries without blanks around them, empty ones dropped.
+QStringList ParseClientList(const QString& value)
+{
+    QStringList entries;
+    for (const QString& part : value.split(u','))
+        if (const QString entry = part.trimmed(); !entry.isEmpty()) entries << entry;
+    return entries;
 }
 
 }  // namespace
@@ -66,6 +117,7 @@ void TMainForm::LoadConfig()
 {
     TSE_Pfad.clear();
     LastSavedTANr = 0;
+    AllowedClients.clear();
     const QString path = IniPath(AktVerz);
     const QPointer<TMainForm> self(this);
 
@@ -100,6 +152,7 @@ void TMainForm::LoadConfig()
         if (line.startsWith(QStringLiteral("VERSION=")) && line.mid(8, 4) != QStringLiteral("2.1")) NewVers = true;
         if (line.startsWith(QStringLiteral("TSE_PFAD="))) TSE_Pfad = line.mid(9);
         if (line.startsWith(QStringLiteral("EXP_TANR="))) LastSavedTANr = static_cast<uint32_t>(StrToInt(line.mid(9)));
+        if (line.startsWith(QStringLiteral("KASSEN="))) AllowedClients = ParseClientList(line.mid(7));
     }
     ini.Close();  // read only: everything it held has been read
 
@@ -122,11 +175,25 @@ void TMainForm::LoadConfig()
 void TMainForm::SaveConfig()
 {
     if (TseDebug) Log(QStringLiteral("°Speichern Ini-Datei"));
+    const QString path = IniPath(AktVerz);
+    // Read under the file's sharing rule: a writer holding it keeps it.
+    QStringList lines;
     plat::File ini;
-    if (const int err = ini.Create(IniPath(AktVerz))) {
+    int err = ini.OpenRead(path);
+    for (bool atEnd = false; err == 0 && !atEnd;) {
+        std::string bytes;
+        err = ini.ReadLine(bytes, atEnd);
+        if (err == 0 && !atEnd) lines << plat::AnsiToQ(bytes);
+    }
+    ini.Close();
+    if (err != 0 && err != ENOENT) {
         Log(QStringLiteral("Ini-Datei konnte nicht gespeichert werden, Err=%1").arg(err));
         return;
     }
-    if (const int err = WriteIni(ini, TSE_Pfad, LastSavedTANr)) RaiseIoError(err);
-    if (const int err = ini.Close()) RaiseIoError(err);
+    // Written beside and renamed over it: a crash in between leaves the old
+    // file whole, never an empty one.
+    std::string bytes;
+    for (const QString& line : MergeIni(lines, TSE_Pfad, LastSavedTANr)) bytes += plat::QToAnsi(line) + "\r\n";
+    if ((err = plat::ReplaceFileBytes(path, bytes)) != 0)
+        Log(QStringLiteral("Ini-Datei konnte nicht gespeichert werden, Err=%1").arg(err));
 }

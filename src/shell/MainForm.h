@@ -58,6 +58,9 @@ public:
     std::atomic<bool> Exp_running{false};
     QStringList TmpLogListe;
     uint32_t LastSavedTANr = 0;
+    // KASSEN= of the INI: the client ids allowed to sign (an entry ending in
+    // "*" allows every id it begins); empty allows every id.
+    QStringList AllowedClients;
     int32_t TimeSyncInterval = 0;
     std::atomic<plat::TDateTime> NextTimeSet{0.0};  // also written by the export worker
     QString JobListe;

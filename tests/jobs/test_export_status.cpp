@@ -1,6 +1,8 @@
 // EXPORT with its ranges and the export marker; STATUS online and offline.
 #include "JobFixture.h"
 
+#include "tse/TseLib.h"
+
 #include <QListWidget>
 
 using namespace jobtest;
@@ -77,6 +79,56 @@ TEST_F(ExportStatus, RangesAndTheMarker)
     EXPECT_EQ(off.mid(2, 3), (QList<QByteArray>{"VONTA=5", "BISTA=0", "DATEI="}));
     EXPECT_EQ(IniMarker(), "4");
     EXPECT_EQ(form->LastSavedTANr, 4u);
+}
+
+TEST_F(ExportStatus, AnOpenTransactionKeepsTheMarkerBelowItUntilItsLateFinishWentOut)
+{
+    StartService();
+    Run("B", Bon("K1", "1", "x"));
+    WriteTseFaults("se_finishTransaction = 0x3009 once\n");
+    EXPECT_EQ(Run("B", Bon("K1", "2", "x")).value(0), "CMD=BON ERR 3009h");  // TA 2 stays open
+    Run("B", Bon("K1", "3", "x"));
+
+    // The answer tells the whole range; only the marker stays below TA 2.
+    EXPECT_EQ(Export("E1", {}).mid(0, 5),
+              (QList<QByteArray>{"CMD=EXPORT OK", "KASID=K1", "VONTA=1", "BISTA=3", "DATEI=EXP_1-3.TAR"}));
+    EXPECT_EQ(IniMarker(), "1");
+    EXPECT_EQ(form->LastSavedTANr, 1u);
+    EXPECT_TRUE(LogText().contains(QString::fromUtf8("  Export: TA=2 noch offen, der nächste Export beginnt dort\r\n")));
+
+    // Still open at the next default export: held again.
+    EXPECT_EQ(Export("E2", {}).mid(2, 3), (QList<QByteArray>{"VONTA=2", "BISTA=3", "DATEI=EXP_2-3.TAR"}));
+    EXPECT_EQ(IniMarker(), "1");
+
+    // Finished late: the export after it holds the finish and passes it.
+    TTransResult late;
+    tse_finishTransaction("K1", 2, "spaet", "SonstigerVorgang", {}, late);
+    ASSERT_EQ(TseRes, 0);
+    Run("B", Bon("K1", "4", "x"));
+    EXPECT_EQ(Export("E3", {}).mid(2, 3), (QList<QByteArray>{"VONTA=2", "BISTA=4", "DATEI=EXP_2-4.TAR"}));
+    EXPECT_TRUE(ReadFile(ExpDir() + "/EXP_2-4.TAR").contains("_Log-Tra_No-2_Finish_"));
+    EXPECT_EQ(IniMarker(), "4");
+
+    // Open only above an explicit range's end: such an export never moves it.
+    WriteTseFaults("se_finishTransaction = 0x3009 once\n");
+    Run("B", Bon("K1", "5", "x"));
+    EXPECT_EQ(Export("E4", {"VONTA=5", "BISTA=5"}).value(0), "CMD=EXPORT OK");
+    EXPECT_EQ(IniMarker(), "4");
+}
+
+TEST_F(ExportStatus, OpenTransactionsThatCannotBeAskedForLeaveTheMarker)
+{
+    StartService();
+    Run("B", Bon("K1", "1", "x"));
+    Run("B", Bon("K1", "2", "x"));
+    WriteTseFaults("se_getOpenTransactions = 0x1004 once\n");
+    // The archive is whole; only whether a finish is still to come is unknown.
+    EXPECT_EQ(Export("E1", {}).mid(0, 5),
+              (QList<QByteArray>{"CMD=EXPORT OK", "KASID=K1", "VONTA=1", "BISTA=2", "DATEI=EXP_1-2.TAR"}));
+    EXPECT_EQ(IniMarker(), "0");
+    EXPECT_TRUE(LogText().contains("  Export: offene Transaktionen nicht abfragbar (1004h), Exportstand bleibt 0\r\n"));
+    EXPECT_EQ(Export("E2", {}).value(4), "DATEI=EXP_1-2.TAR");
+    EXPECT_EQ(IniMarker(), "2");
 }
 
 TEST_F(ExportStatus, StatusOnlineAndOffline)

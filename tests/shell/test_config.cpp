@@ -6,6 +6,7 @@
 #include "tse/TseLib.h"
 
 #include <stdexcept>
+#include <unistd.h>
 
 using testenv::AppFixture;
 
@@ -277,6 +278,54 @@ TEST_F(ConfigTest, SaveWritesTheFourLines)
     form->SaveConfig();
     TseDebug = false;
     EXPECT_EQ(LogLines().last(), "Speichern Ini-Datei");
+}
+
+TEST_F(ConfigTest, SaveKeepsEveryLineItDoesNotOwn)
+{
+    PlugTse();
+    WriteIniText("; Kommentar\r\n[VOKTAR-TSE]\r\nVERSION=2.1\r\nKASSEN= K1 ,Kasse*,,\r\nTSE_PFAD=E:\\\r\n"
+                 "EXP_TANR=3\r\n[Andere]\r\nX=1\r\n");
+    form->LoadConfig();
+    EXPECT_EQ(form->AllowedClients, QStringList({"K1", "Kasse*"}));
+    form->LastSavedTANr = 9;
+    form->SaveConfig();
+    EXPECT_EQ(IniBytes(), "; Kommentar\r\n[VOKTAR-TSE]\r\nVERSION=2.1\r\nKASSEN= K1 ,Kasse*,,\r\nTSE_PFAD=E:\\\r\n"
+                          "EXP_TANR=9\r\n[Andere]\r\nX=1\r\n");
+    EXPECT_FALSE(QFile::exists(IniPath() + ".tmp"));
+
+    // Later lines of an own key would win at the next read: they go. A
+    // missing key follows the last own line; a missing section comes first.
+    WriteIniText("KASSEN=K2\nTSE_PFAD=E:\\\nEXP_TANR=1\nX=2\nEXP_TANR=2\n");
+    form->SaveConfig();
+    EXPECT_EQ(IniBytes(), "[VOKTAR-TSE]\r\nKASSEN=K2\r\nTSE_PFAD=E:\\\r\nEXP_TANR=9\r\nVERSION=2.1\r\nX=2\r\n");
+    form->LoadConfig();
+    EXPECT_EQ(form->LastSavedTANr, 9u);
+    EXPECT_EQ(form->AllowedClients, QStringList({"K2"}));
+
+    // Without the key every id is allowed again.
+    WriteIniText(Ini("E:\\", "9"));
+    form->LoadConfig();
+    EXPECT_TRUE(form->AllowedClients.isEmpty());
+}
+
+TEST_F(ConfigTest, SaveReplacesTheFileWholeAndLeavesItWhenThatFails)
+{
+    WriteIni("E:\\", 9);
+    const QByteArray before = IniBytes();
+    // The file beside it cannot be made: the old file stays as it was.
+    ASSERT_TRUE(QDir().mkpath(IniPath() + ".tmp"));
+    form->TSE_Pfad = "E:\\";
+    form->LastSavedTANr = 10;
+    form->SaveConfig();
+    EXPECT_EQ(IniBytes(), before);
+    EXPECT_TRUE(TMainForm::Lines(form->liTA).last().contains("  Ini-Datei konnte nicht gespeichert werden, Err="));
+    ASSERT_TRUE(QDir().rmdir(IniPath() + ".tmp"));
+
+    // A hard link to the file stays the old one: the new bytes are a new file.
+    ASSERT_EQ(::link(IniPath().toLocal8Bit().constData(), (progDir + "/ini.old").toLocal8Bit().constData()), 0);
+    form->SaveConfig();
+    EXPECT_EQ(testenv::ReadFile(progDir + "/ini.old"), before);
+    EXPECT_EQ(IniBytes(), Ini("E:\\", "10"));
 }
 
 TEST_F(ConfigTest, SaveThatCannotCreateTheFileOnlyLogs)

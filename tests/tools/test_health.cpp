@@ -33,6 +33,8 @@ HealthFacts Healthy()
         {"signature_counter", 40},
         {"open_transactions", 0},
         {"clients", 2},
+        {"client_slots", 100},
+        {"client_slots_free", 98},
         {"log_memory_free_percent", 80},
         {"jobs_waiting", 0},
         {"last_job", "2026-03-01T09:59:30+01:00"},
@@ -99,6 +101,12 @@ TEST(HealthRules, EachDegradationAtItsThreshold)
         {"disk 100 MB", [](HealthFacts& f) { f.status["disk_free_bytes"] = 100000000.0; }, false},
         {"job 61 s", [](HealthFacts& f) { f.oldestJobSeconds = 61; }, true},
         {"job 60 s", [](HealthFacts& f) { f.oldestJobSeconds = 60; }, false},
+        {"client slots 90 %", [](HealthFacts& f) { f.status["clients"] = 90; }, true},
+        {"client slots 89 %", [](HealthFacts& f) { f.status["clients"] = 89; }, false},
+        {"client slots 9 of 10", [](HealthFacts& f) { f.status["clients"] = 9; f.status["client_slots"] = 10; }, true},
+        {"client slots 4 of 5", [](HealthFacts& f) { f.status["clients"] = 4; f.status["client_slots"] = 5; }, false},
+        // A service of before the slots were reported, or a TSE that does not tell.
+        {"client slots unknown", [](HealthFacts& f) { f.status["client_slots"] = QJsonValue(); }, false},
     };
     for (const Case& c : cases) {
         HealthFacts f = Healthy();
@@ -120,6 +128,8 @@ TEST(HealthOutput, PrometheusTextCarriesTheMetrics)
     EXPECT_TRUE(text.contains("# TYPE vok_tse_open_transactions gauge\nvok_tse_open_transactions 0\n"));
     EXPECT_TRUE(text.contains("\nvok_tse_signature_counter 40\n"));
     EXPECT_TRUE(text.contains("\nvok_tse_jobs_waiting 0\n"));
+    EXPECT_TRUE(text.contains("# TYPE vok_tse_client_slots_used_percent gauge\nvok_tse_client_slots_used_percent 2\n"));
+    EXPECT_TRUE(text.contains("\nvok_tse_client_slots_free 98\n"));
     const qint64 lastJob = QDateTime::fromString("2026-03-01T09:59:30+01:00", Qt::ISODate).toSecsSinceEpoch();
     EXPECT_TRUE(text.contains("\nvok_tse_last_job_timestamp_seconds " + QByteArray::number(lastJob) + "\n"));
     const qint64 expiry = QDate(2030, 1, 31).startOfDay().toSecsSinceEpoch();
@@ -164,6 +174,7 @@ TEST(HealthCommand, ReadsTheStatusFileOfTheJobDirectory)
     const RunResult r = RunCommandLine(args);
     EXPECT_EQ(r.exitCode, HealthOk) << r.out.toStdString();
     EXPECT_TRUE(r.out.startsWith("VOKTAR TSE: healthy\n")) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains(", clients 2 of 100 (98 free)\n")) << r.out.toStdString();
 
     const RunResult json = RunCommandLine({"--dir", QFile::encodeName(dir.path()), "health", "--json"});
     EXPECT_EQ(QJsonDocument::fromJson(json.out).object().value("serial").toString(), "0A1B");

@@ -54,6 +54,13 @@ QByteArray Num(qint64 v)
 
 }  // namespace
 
+std::optional<qint64> ClientSlotsUsedPercent(const QJsonObject& status)
+{
+    const qint64 total = Int(status, "client_slots");
+    if (total <= 0) return std::nullopt;
+    return Int(status, "clients") * 100 / total;
+}
+
 std::optional<qint64> IsoToUnixSeconds(const QJsonValue& value)
 {
     if (!value.isString()) return std::nullopt;
@@ -103,6 +110,10 @@ HealthVerdict JudgeHealth(const HealthFacts& f)
     if (logFree < LogMemoryWarnPercent) v.reasons << QStringLiteral("log memory %1 % free").arg(logFree);
     const qint64 diskFree = Int(s, "disk_free_bytes", DiskWarnBytes);
     if (diskFree < DiskWarnBytes) v.reasons << QStringLiteral("disk %1 bytes free").arg(diskFree);
+    // New registers get no slot once they are gone; a shop should learn of
+    // it before the next register is refused.
+    if (const auto used = ClientSlotsUsedPercent(s); used && *used >= ClientSlotsWarnPercent)
+        v.reasons << QStringLiteral("client slots %1 of %2 used").arg(Int(s, "clients")).arg(Int(s, "client_slots"));
     if (f.oldestJobSeconds && *f.oldestJobSeconds > JobWaitWarnSeconds)
         v.reasons << QStringLiteral("a job waits for %1 s").arg(*f.oldestJobSeconds);
     if (!v.reasons.isEmpty()) v.exitCode = HealthDegraded;
@@ -121,7 +132,11 @@ QByteArray HealthSummary(const HealthFacts& f, const HealthVerdict& v)
            (s.value(QLatin1String("tse_online")).toBool() ? " online" : " offline") + ", certificate until " +
            s.value(QLatin1String("certificate_expires")).toString().toUtf8() + '\n';
     out += "transactions " + Num(Int(s, "transaction_counter")) + ", signatures " + Num(Int(s, "signature_counter")) +
-           ", open " + Num(Int(s, "open_transactions")) + ", clients " + Num(Int(s, "clients")) + '\n';
+           ", open " + Num(Int(s, "open_transactions")) + ", clients " + Num(Int(s, "clients")) +
+           (s.value(QLatin1String("client_slots")).isDouble()
+                ? " of " + Num(Int(s, "client_slots")) + " (" + Num(Int(s, "client_slots_free")) + " free)"
+                : QByteArray()) +
+           '\n';
     const QJsonValue last = s.value(QLatin1String("last_job"));
     out += "jobs waiting " + Num(Int(s, "jobs_waiting")) + ", last job " +
            (last.isString() ? last.toString().toUtf8() : QByteArray("none")) + ", updated " +
@@ -144,6 +159,12 @@ QByteArray HealthPrometheus(const HealthFacts& f, const HealthVerdict& v)
     out += Metric("vok_tse_transaction_counter", "The TSE's transaction counter.", Num(Int(s, "transaction_counter")));
     out += Metric("vok_tse_signature_counter", "The TSE's signature counter.", Num(Int(s, "signature_counter")));
     out += Metric("vok_tse_clients", "Clients registered at the TSE.", Num(Int(s, "clients")));
+    if (const auto used = ClientSlotsUsedPercent(s)) {
+        out += Metric("vok_tse_client_slots_free", "Client slots of the TSE still free for new registers.",
+                      Num(Int(s, "client_slots_free")));
+        out += Metric("vok_tse_client_slots_used_percent",
+                      "Client slots of the TSE in use, in percent; 90 or more is degraded.", Num(*used));
+    }
     out += Metric("vok_tse_log_memory_free_percent", "Free log memory of the TSE in percent.",
                   Num(Int(s, "log_memory_free_percent")));
     out += Metric("vok_tse_jobs_waiting", "Job files found by the service's last scan.", Num(Int(s, "jobs_waiting")));

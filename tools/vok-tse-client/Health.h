@@ -24,6 +24,7 @@ inline constexpr qint64 CertificateWarnDays = 30;
 inline constexpr int LogMemoryWarnPercent = 10;
 inline constexpr qint64 DiskWarnBytes = 100LL * 1000 * 1000;
 inline constexpr qint64 JobWaitWarnSeconds = 60;
+inline constexpr int ClientSlotsWarnPercent = 90;  // used, of the TSE's slots
 
 // What the rules look at, gathered by the command (or a test).
 struct HealthFacts {
@@ -45,6 +46,10 @@ HealthVerdict JudgeHealth(const HealthFacts& facts);
 // Outputs; `status` may be empty when the file could not be read.
 QByteArray HealthSummary(const HealthFacts& facts, const HealthVerdict& verdict);
 QByteArray HealthPrometheus(const HealthFacts& facts, const HealthVerdict& verdict);
+
+// Percent of the TSE's client slots in use (rounded down); nothing when the
+// status file does not tell how many slots the TSE has.
+std::optional<qint64> ClientSlotsUsedPercent(const QJsonObject& status);
 
 // An ISO 8601 time of the status file as Unix seconds; nothing when absent.
 std::optional<qint64> IsoToUnixSeconds(const QJsonValue& value);
