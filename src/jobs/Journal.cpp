@@ -222,7 +222,7 @@ int TJournal::Open(const plat::FsPath& path)
         return 0;
     }
     if (err == ENOENT) {
-        if ((err = file_.Create(path_)) != 0) return err;
+        if ((err = file_.Create(path_, plat::Visibility::OwnerOnly)) != 0) return err;
         return 0;
     }
     return file_.OpenAppend(path_);
@@ -236,7 +236,7 @@ int TJournal::Compact()
         bytes += StartRecord(e);
         if (e.finished) bytes += FinishRecord(e);
     }
-    if (int err = plat::ReplaceFileBytes(path_, bytes)) return err;
+    if (int err = plat::ReplaceFileBytes(path_, bytes, plat::Visibility::OwnerOnly)) return err;
     size_ = static_cast<int64_t>(bytes.size());
     return file_.OpenAppend(path_);
 }

@@ -72,7 +72,7 @@ void TMainForm::LoadConfig()
     plat::File ini;
     if (ini.OpenRead(path) == ENOENT) {
         plat::File created;
-        if (created.Create(path) == 0) {
+        if (created.Create(path, plat::Visibility::OwnerOnly) == 0) {
             for (char letter = 'D'; letter <= 'K' && TSE_Pfad.isEmpty(); ++letter) {
                 if (plat::FileExists(QString(QChar(letter)) + ":\\" + kMarker))
                     TSE_Pfad = QString(QChar(letter)) + ":\\";
@@ -123,7 +123,7 @@ void TMainForm::SaveConfig()
 {
     if (TseDebug) Log(QStringLiteral("°Speichern Ini-Datei"));
     plat::File ini;
-    if (const int err = ini.Create(IniPath(AktVerz))) {
+    if (const int err = ini.Create(IniPath(AktVerz), plat::Visibility::OwnerOnly)) {
         Log(QStringLiteral("Ini-Datei konnte nicht gespeichert werden, Err=%1").arg(err));
         return;
     }
