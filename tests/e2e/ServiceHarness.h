@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QJsonObject>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <memory>
@@ -29,6 +30,9 @@ public:
     // Starts the program and waits until it answers a STATUS job with the
     // TSE online. False (with the log appended to `why`) when it does not.
     bool Start(QString* why, const QStringList& switches = {});
+    // A variable for the program's environment at the next Start (e.g. what
+    // systemd would set).
+    void SetEnvironment(const QString& name, const QString& value) { extraEnv_.insert(name, value); }
     // Runs a second instance of the program in the same program directory
     // and waits for its end: its exit code (-1: crashed or still running).
     int RunAnother(int waitMs, QByteArray* output = nullptr) const;
@@ -60,6 +64,7 @@ private:
     QString drives_;
     QString drive_;
     QProcess process_;
+    QProcessEnvironment extraEnv_;
 };
 
 // `tar -tf`; empty when tar fails.
