@@ -41,15 +41,6 @@ TEST_F(ServiceNotifierEnv, PingsAtHalfTheWatchdogTimeForThisProcessOnly)
     EXPECT_EQ(ServiceNotifier().AliveInterval().count(), 0);
 }
 
-TEST_F(ServiceNotifierEnv, OutsideSystemdEveryMessageSucceedsWithoutEffect)
-{
-    ServiceNotifier n;
-    EXPECT_EQ(n.AliveInterval().count(), 0);
-    EXPECT_EQ(n.Ready(), 0);
-    EXPECT_EQ(n.Alive(), 0);
-    EXPECT_EQ(n.Stopping(), 0);
-}
-
 TEST_F(ServiceNotifierEnv, AnUnreachableSocketIsReported)
 {
     ::setenv("NOTIFY_SOCKET", "/nonexistent/notify", 1);
