@@ -4,8 +4,10 @@
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
+# libsystemd-dev: sd_notify for the unit's Type=notify and watchdog;
+# systemd: systemd-analyze, with which a test rates the unit's hardening.
 PACKAGES=(cmake g++ make pkg-config qt6-base-dev libssl-dev openssl libarchive-dev zlib1g-dev
-          libgtest-dev libgmock-dev tar qt6-translations-l10n)
+          libgtest-dev libgmock-dev tar qt6-translations-l10n libsystemd-dev systemd)
 
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -230,7 +230,7 @@ int TJournal::Open(const plat::FsPath& path)
     // record begins with a line end instead.
     tornTail_ = skipped_ > 0;
     if (err == ENOENT) {
-        if ((err = file_.Create(path_)) != 0) return err;
+        if ((err = file_.Create(path_, plat::Visibility::OwnerOnly)) != 0) return err;
     } else if ((err = file_.OpenAppend(path_)) != 0) {
         return err;
     }
@@ -248,7 +248,7 @@ int TJournal::Compact()
     // Until the new file has taken the old one's place, the old one is
     // still whole and open: a failed compaction loses no record and stops
     // no later one.
-    if (int err = plat::ReplaceFileBytes(path_, bytes)) {
+    if (int err = plat::ReplaceFileBytes(path_, bytes, plat::Visibility::OwnerOnly)) {
         compactAt_ = size_ + compactAbove_;
         return err;
     }
@@ -262,7 +262,7 @@ int TJournal::Reopen()
 {
     file_.Close();
     lastError_ = file_.OpenAppend(path_);
-    if (lastError_ == ENOENT) lastError_ = file_.Create(path_);
+    if (lastError_ == ENOENT) lastError_ = file_.Create(path_, plat::Visibility::OwnerOnly);
     return lastError_;
 }
 

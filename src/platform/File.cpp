@@ -116,9 +116,9 @@ namespace {
 // Opens name for writing without following a link and without waiting for a
 // FIFO's reader; anything but a regular file found there is reported as
 // ErrNotRegularFile and not kept open.
-int OpenForWriting(const QByteArray& name, int flags, int& fd)
+int OpenForWriting(const QByteArray& name, int flags, mode_t mode, int& fd)
 {
-    fd = RetryingOpen(name, flags | O_NONBLOCK, 0666);
+    fd = RetryingOpen(name, flags | O_NONBLOCK, mode);
     if (fd < 0)
         return errno == ENXIO ? ErrNotRegularFile : errno;  // ENXIO: a FIFO without a reader
     struct stat st;
@@ -138,7 +138,19 @@ int OpenForWriting(const QByteArray& name, int flags, int& fd)
 
 }  // namespace
 
-int File::Create(const FsPath& path)
+mode_t CreationMode(Visibility visibility)
+{
+    // A umask only ever takes bits away: 0600 stays 0600 under 022, 027 and
+    // 007 alike, and no group or other bit can be added by one.
+    switch (visibility) {
+    case Visibility::OwnerOnly: return 0600;
+    case Visibility::OthersRead: return 0644;
+    case Visibility::FollowUmask: break;
+    }
+    return 0666;
+}
+
+int File::Create(const FsPath& path, Visibility visibility)
 {
     if (int err = CloseIfOpen())
         return err;
@@ -147,7 +159,8 @@ int File::Create(const FsPath& path)
     // emptied, so the truncation waits until the exclusive lock is ours.
     const int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC;
     int fd = -1;
-    int err = OpenForWriting(name, flags, fd);
+    const mode_t mode = CreationMode(visibility);
+    int err = OpenForWriting(name, flags, mode, fd);
     if (err == ELOOP || err == ErrNotRegularFile) {
         // A symbolic link, FIFO, socket or device under the name is replaced
         // by a fresh file; a link's target stays untouched. A directory stays.
@@ -156,7 +169,7 @@ int File::Create(const FsPath& path)
             return err;
         if (::unlink(name.constData()) != 0)
             return errno;
-        err = OpenForWriting(name, flags | O_EXCL, fd);
+        err = OpenForWriting(name, flags | O_EXCL, mode, fd);
     }
     if (err)
         return err;

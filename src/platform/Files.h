@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <string>
+#include <sys/types.h>
 
 namespace plat {
 
@@ -37,6 +38,17 @@ public:
 
 private:
     QByteArray native_;
+};
+
+// Who may read a file the service creates. The service's own files in its
+// program directory (configuration, journal, log, lock) are its alone: a
+// register that shares the group must not change what is answered or where
+// the TSE is looked for. Answers and exports in the shared directories follow
+// the umask the administrator chose for the share.
+enum class Visibility {
+    FollowUmask,  // 0666 less the umask
+    OthersRead,   // 0644 less the umask: others read what only we write
+    OwnerOnly,    // 0600 whatever the umask
 };
 
 // What tells one file from another that later appears under the same name.
@@ -67,10 +79,11 @@ public:
     // followed (ELOOP), and anything but a regular file is refused
     // (EISDIR, ErrNotRegularFile) without ever blocking on it. Shared lock.
     int OpenRegular(const FsPath& path);
-    int Create(const FsPath& path);     // create or truncate, exclusive lock;
-                                        // a symbolic link, FIFO, socket or
-                                        // device under the name is replaced,
-                                        // never followed or written to
+    // Create or truncate, exclusive lock; a symbolic link, FIFO, socket or
+    // device under the name is replaced, never followed or written to. The
+    // visibility is given to a file that is new; an existing file keeps its
+    // mode.
+    int Create(const FsPath& path, Visibility visibility = Visibility::FollowUmask);
     int OpenAppend(const FsPath& path); // exclusive lock; ENOENT when missing
 
     // Identity and local modification time of the open file.
@@ -147,7 +160,12 @@ int ReadFileBytes(const FsPath& path, std::string& bytes);
 int WriteFileBytes(const FsPath& path, const std::string& bytes);
 // Replaces the file's content as one step for every reader: the bytes go to
 // a file beside it (name + ".tmp"), onto the disk, and are renamed over it.
-int ReplaceFileBytes(const FsPath& path, const std::string& bytes);
+// The new file has the visibility given, whatever the old one had.
+int ReplaceFileBytes(const FsPath& path, const std::string& bytes,
+                     Visibility visibility = Visibility::OthersRead);
+
+// The permission bits a new file of that visibility is created with.
+mode_t CreationMode(Visibility visibility);
 
 // Bytes free for an ordinary user on the file system holding dir.
 int DiskFreeBytes(const FsPath& dir, int64_t& bytes);

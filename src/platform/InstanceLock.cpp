@@ -20,7 +20,8 @@ int InstanceLock::Acquire(const QString& path)
     if (fd_ >= 0) return 0;
     int fd;
     do {
-        fd = ::open(FsPath(path).Native().constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+        fd = ::open(FsPath(path).Native().constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC,
+                    CreationMode(Visibility::OwnerOnly));
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return errno;
     int rc;

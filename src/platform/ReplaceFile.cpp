@@ -50,13 +50,13 @@ int WriteAll(int fd, const std::string& bytes)
 
 }  // namespace
 
-int ReplaceFileBytes(const FsPath& path, const std::string& bytes)
+int ReplaceFileBytes(const FsPath& path, const std::string& bytes, Visibility visibility)
 {
     const QByteArray target = path.Native();
     const QByteArray temp = target + ".tmp";
     // A link planted under the temporary name is replaced, not written through.
     (void)::unlink(temp.constData());
-    Fd fd(::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
+    Fd fd(::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, CreationMode(visibility)));
     if (fd.get() < 0) return errno;
     int err = WriteAll(fd.get(), bytes);
     if (err == 0 && ::fsync(fd.get()) != 0) err = errno;

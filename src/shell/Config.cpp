@@ -124,7 +124,7 @@ void TMainForm::LoadConfig()
     plat::File ini;
     if (ini.OpenRead(path) == ENOENT) {
         plat::File created;
-        if (created.Create(path) == 0) {
+        if (created.Create(path, plat::Visibility::OwnerOnly) == 0) {
             for (char letter = 'D'; letter <= 'K' && TSE_Pfad.isEmpty(); ++letter) {
                 if (plat::FileExists(QString(QChar(letter)) + ":\\" + kMarker))
                     TSE_Pfad = QString(QChar(letter)) + ":\\";
@@ -194,6 +194,6 @@ void TMainForm::SaveConfig()
     // file whole, never an empty one.
     std::string bytes;
     for (const QString& line : MergeIni(lines, TSE_Pfad, LastSavedTANr)) bytes += plat::QToAnsi(line) + "\r\n";
-    if ((err = plat::ReplaceFileBytes(path, bytes)) != 0)
+    if ((err = plat::ReplaceFileBytes(path, bytes, plat::Visibility::OwnerOnly)) != 0)
         Log(QStringLiteral("Ini-Datei konnte nicht gespeichert werden, Err=%1").arg(err));
 }

@@ -5,6 +5,7 @@
 #include "platform/Ansi.h"
 #include "platform/DateTime.h"
 #include "platform/Files.h"
+#include "platform/LogText.h"
 
 #include <QListWidget>
 #include <QThread>
@@ -32,8 +33,11 @@ void TMainForm::Log(const QString& Msg)
     LogOnWindowThread(Msg);
 }
 
-void TMainForm::LogOnWindowThread(const QString& Msg)
+void TMainForm::LogOnWindowThread(const QString& Text)
 {
+    // Once here for every line of the file and the list: names and values
+    // from the share never bring a line break or other control into either.
+    const QString Msg = plat::VisibleControls(Text);
     std::lock_guard<std::recursive_mutex> lock(logMutex_);
     const plat::TDateTime now = plat::Now();
     const QString fileStamp = plat::FormatDateTime(QStringLiteral("dd.mm.yy hh:nn:ss"), now) + "  ";
@@ -49,7 +53,7 @@ void TMainForm::LogOnWindowThread(const QString& Msg)
     plat::File file;
     int err = file.OpenAppend(path);
     if (err == ENOENT) {
-        err = file.Create(path);
+        err = file.Create(path, plat::Visibility::OwnerOnly);
         if (err == 0) err = file.WriteLine(plat::QToAnsi(fileStamp + "Log-Datei erstellt"));
     }
     logFileOpen_ = file.IsOpen();
@@ -115,7 +119,7 @@ void TMainForm::ZelnorsTestLog(const QString& Msg)
     }
     // The trace is a diagnostic aid: a line it cannot write is given up.
     if (err != 0) return;
-    QString line = stamp + Msg;
+    QString line = stamp + plat::VisibleControls(Msg);
     if (attempt > 1) line += QStringLiteral(" (%1. LogVersuch)").arg(attempt);
     file.WriteLine(plat::QToAnsi(line));
     file.Close();

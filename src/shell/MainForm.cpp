@@ -7,6 +7,7 @@
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
+#include "platform/ServiceNotifier.h"
 #include "shell/SplashArt.h"
 #include "tse/ProcLib.h"
 #include "tse/TseLib.h"
@@ -139,7 +140,8 @@ QString UpperAscii(QString s)
 
 }  // namespace
 
-TMainForm::TMainForm(const QStringList& args, QWidget* parent) : QWidget(parent), args_(args)
+TMainForm::TMainForm(const QStringList& args, QWidget* parent)
+    : QWidget(parent), args_(args), notifier_(std::make_unique<plat::ServiceNotifier>())
 {
     MainForm = this;
     BuildControls();
@@ -376,7 +378,32 @@ void TMainForm::customEvent(QEvent* event)
     const QPointer<TMainForm> self(this);
     AtHandlerEdge([this] { CMSTART(); });
     // An error that ended the start-up has been shown; the run stays idle.
-    if (self) StartupFinished = true;
+    if (self) {
+        StartupFinished = true;
+        ServiceStarted();
+    }
+}
+
+// The pings come from a timer of the window thread, the thread of the job
+// passes: a TSE call that hangs holds it, the pings stop and systemd restarts
+// the service. A pass's own waits and a manual export run the event loop and
+// keep them going.
+void TMainForm::ServiceStarted()
+{
+    ReportToService(notifier_->Ready());
+    if (notifier_->AliveInterval().count() == 0) return;
+    auto* alive = new QTimer(this);
+    alive->setInterval(notifier_->AliveInterval());
+    connect(alive, &QTimer::timeout, this, [this] { ReportToService(notifier_->Alive()); });
+    alive->start();
+    ReportToService(notifier_->Alive());
+}
+
+void TMainForm::ReportToService(int err)
+{
+    if (err != 0 && err != lastNotifyError_)
+        Log(QStringLiteral("|Meldung an systemd nicht möglich, Err=%1").arg(err));
+    lastNotifyError_ = err;
 }
 
 void TMainForm::Timer1Timer()
@@ -509,10 +536,12 @@ void TMainForm::closeEvent(QCloseEvent* event)
     }
     bool granted = false;
     AtHandlerEdge([this, &granted] { granted = FormCloseQuery(); });
-    if (granted)
+    if (granted) {
+        ReportToService(notifier_->Stopping());
         event->accept();
-    else
+    } else {
         event->ignore();
+    }
 }
 
 bool TMainForm::FormCloseQuery()
@@ -560,6 +589,7 @@ bool TMainForm::FormCloseQuery()
 void TMainForm::WMQUERYENDSESSION()
 {
     WinDown = true;
+    ReportToService(notifier_->Stopping());
     // Nobody answers a dialog any more; the one open now takes its safe choice.
     plat::EndAllDialogs();
     CloseWhenNoDialogOpen();
@@ -589,6 +619,7 @@ bool TMainForm::EndRequested() const
 void TMainForm::EndProgram()
 {
     ending_ = true;
+    ReportToService(notifier_->Stopping());
     plat::EndAllDialogs();
     close();
 }

@@ -33,7 +33,7 @@ class QPushButton;
 class QTimer;
 class TThread_Exp;
 struct TJobPassState;
-namespace plat { class File; }
+namespace plat { class File; class ServiceNotifier; }
 
 class TMainForm : public QWidget {
     Q_OBJECT
@@ -183,6 +183,8 @@ private:
     void BuildControls();
     void WatchJobDirectory();
     void CloseWhenNoDialogOpen();
+    void ServiceStarted();               // READY=1, then the watchdog's pings
+    void ReportToService(int err);       // a failed message to systemd, logged when it begins
 
     bool handOffQueued_ = false;        // a pass from a directory notice is on its way
 
@@ -193,6 +195,8 @@ private:
     bool ending_ = false;               // EndProgram: close without a question
     std::vector<std::function<void()>> deferred_;
     std::recursive_mutex logMutex_;
+    std::unique_ptr<plat::ServiceNotifier> notifier_;
+    int lastNotifyError_ = 0;
 };
 
 // The one instance, through which the export worker reaches the window.

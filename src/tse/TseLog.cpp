@@ -4,6 +4,7 @@
 #include "platform/Ansi.h"
 #include "platform/DateTime.h"
 #include "platform/Files.h"
+#include "platform/LogText.h"
 #include "platform/Paths.h"
 #include "tse/ProcLib.h"
 
@@ -18,11 +19,11 @@ void tse_Log(const std::string& Msg)
 
     plat::File file;
     const int err = file.OpenAppend(path);
-    if (err == ENOENT && file.Create(path) == 0) file.WriteLine(stamp + "Log-Datei erstellt");
+    if (err == ENOENT && file.Create(path, plat::Visibility::OwnerOnly) == 0) file.WriteLine(stamp + "Log-Datei erstellt");
     // Write and close errors lose the line, like an open that fails: the log
     // has no place of its own to report them.
     if (file.IsOpen()) {
-        file.WriteLine(stamp + Msg);
+        file.WriteLine(stamp + plat::VisibleControlBytes(Msg));
         file.Close();
     }
 }

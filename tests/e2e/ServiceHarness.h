@@ -32,6 +32,7 @@ public:
     bool Start(QString* why, const QStringList& switches = {});
     // An environment variable for the next starts (an empty value removes it).
     void SetEnv(const QString& key, const QString& value);
+    void SetEnvironment(const QString& name, const QString& value) { SetEnv(name, value); }
     // Runs a second instance of the program in the same program directory
     // and waits for its end: its exit code (-1: crashed or still running).
     int RunAnother(int waitMs, QByteArray* output = nullptr) const;

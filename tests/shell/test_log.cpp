@@ -2,8 +2,10 @@
 // and the debug trace.
 #include "support/AppFixture.h"
 
+#include "platform/Ansi.h"
 #include "platform/DateTime.h"
 #include "platform/Files.h"
+#include "tse/TseLib.h"
 
 #include <QFileInfo>
 #include <QListWidget>
@@ -62,6 +64,27 @@ TEST_F(LogTest, FileIsWindows1252WithCrLf)
     form->Log("°Prüfung äöüß €");
     const QByteArray bytes = testenv::ReadFile(LogPath());
     EXPECT_TRUE(bytes.endsWith(QByteArray("Pr\xFC" "fung \xE4\xF6\xFC\xDF \x80\r\n")));
+}
+
+// A name from the share with a line break and a forged entry after it.
+TEST_F(LogTest, ControlCharactersShowAsCodesInTheFileAndTheList)
+{
+    const QString forged = QStringLiteral("X\n14.07.20 13:52:07  TSE wieder verbunden (FORGED)\r\t") + QChar(0) + "\x7f";
+    const QString shown = "X<0A>14.07.20 13:52:07  TSE wieder verbunden (FORGED)<0D><09><00><7F>";
+    form->Log(forged + ".TSE gelöscht");
+    form->Log("|" + forged);
+    form->Log("°" + forged);
+    // The TSE layer's writer of the same file.
+    tse_Log(plat::QToAnsi(forged));
+
+    EXPECT_EQ(LogLines(), QStringList({
+                              kFileStamp + "Log-Datei erstellt",
+                              kFileStamp + shown + ".TSE gelöscht",
+                              kFileStamp + shown,
+                              shown,
+                              kFileStamp + shown,
+                          }));
+    EXPECT_EQ(TMainForm::Lines(form->liTA), QStringList({kListStamp + shown + ".TSE gelöscht"}));
 }
 
 TEST_F(LogTest, ListKeepsTheLastTenPlainMessages)

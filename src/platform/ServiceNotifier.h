@@ -1,0 +1,32 @@
+// What the service tells systemd about itself (Type=notify): that the
+// start-up has ended, that it is still alive, that it is ending. Outside
+// systemd (no NOTIFY_SOCKET) every call does nothing and succeeds.
+#pragma once
+
+#include <chrono>
+
+namespace plat {
+
+class ServiceNotifier {
+public:
+    // Reads NOTIFY_SOCKET and WATCHDOG_USEC (with WATCHDOG_PID, when set,
+    // naming this process) once.
+    ServiceNotifier();
+
+    // Each returns 0 or an errno value.
+    int Ready();     // READY=1
+    int Alive();     // WATCHDOG=1
+    int Stopping();  // STOPPING=1, sent once however often it is called
+
+    // How often Alive is due: half the watchdog's time, so that one late
+    // ping is not yet a missed one; zero when no watchdog is set.
+    std::chrono::milliseconds AliveInterval() const { return aliveInterval_; }
+
+private:
+    int Send(const char* state);
+
+    std::chrono::milliseconds aliveInterval_{0};
+    bool stoppingSent_ = false;
+};
+
+}  // namespace plat

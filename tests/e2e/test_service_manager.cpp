@@ -1,0 +1,103 @@
+// The service under systemd (Type=notify): the test stands in for systemd
+// with a datagram socket of its own and reads what the program tells it.
+#include "ServiceHarness.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <poll.h>
+#include <string>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace {
+
+// systemd's end of NOTIFY_SOCKET, closed with the test.
+class NotifySocket {
+public:
+    explicit NotifySocket(const QString& path) : path_(path.toStdString())
+    {
+        fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        if (fd_ < 0 || path_.size() >= sizeof addr.sun_path) return;
+        path_.copy(addr.sun_path, path_.size());
+        bound_ = ::bind(fd_, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
+    }
+    ~NotifySocket()
+    {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    NotifySocket(const NotifySocket&) = delete;
+    NotifySocket& operator=(const NotifySocket&) = delete;
+
+    bool Bound() const { return bound_; }
+
+    // The next message, or "" when none came within ms.
+    std::string Next(int ms)
+    {
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, ms) <= 0) return {};
+        char buf[4096];
+        const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+        return n > 0 ? std::string(buf, size_t(n)) : std::string();
+    }
+
+private:
+    std::string path_;
+    int fd_ = -1;
+    bool bound_ = false;
+};
+
+}  // namespace
+
+TEST(ServiceManager, ReadyThenWatchdogPingsThenStoppingAtTheEnd)
+{
+    QTemporaryDir tmp;
+    const QString path = tmp.filePath("notify");
+    NotifySocket systemd(path);
+    ASSERT_TRUE(systemd.Bound());
+
+    e2e::Service svc;
+    svc.SetEnvironment("NOTIFY_SOCKET", path);
+    svc.SetEnvironment("WATCHDOG_USEC", "400000");  // a ping due every 200 ms
+    QString why;
+    ASSERT_TRUE(svc.Start(&why)) << why.toStdString();
+
+    // Nothing before the start-up has ended: a watchdog runs only from READY on.
+    EXPECT_EQ(systemd.Next(5000), "READY=1");
+    int pings = 0;
+    for (std::string m; (m = systemd.Next(1000)) == "WATCHDOG=1" && pings < 5;) ++pings;
+    EXPECT_EQ(pings, 5);
+
+    // Still pinging while it signs.
+    const e2e::ClientResult bon = svc.Client({"bon", "--kasid", "Kasse01", "--bonid", "1", "--sigtext", "Beleg^1.00:Bar"});
+    EXPECT_EQ(bon.exitCode, 0) << bon.err.toStdString();
+    EXPECT_EQ(systemd.Next(1000), "WATCHDOG=1");
+
+    // SIGTERM, as systemd stops the unit.
+    EXPECT_EQ(svc.Terminate(), 0);
+    std::string m;
+    while ((m = systemd.Next(1000)) == "WATCHDOG=1") {
+    }
+    EXPECT_EQ(m, "STOPPING=1");
+    EXPECT_EQ(systemd.Next(300), "");
+}
+
+TEST(ServiceManager, WithoutAWatchdogOnlyReadyAndStopping)
+{
+    QTemporaryDir tmp;
+    const QString path = tmp.filePath("notify");
+    NotifySocket systemd(path);
+    ASSERT_TRUE(systemd.Bound());
+
+    e2e::Service svc;
+    svc.SetEnvironment("NOTIFY_SOCKET", path);
+    QString why;
+    ASSERT_TRUE(svc.Start(&why)) << why.toStdString();
+    EXPECT_EQ(systemd.Next(5000), "READY=1");
+    EXPECT_EQ(systemd.Next(600), "");
+    EXPECT_EQ(svc.Terminate(), 0);
+    EXPECT_EQ(systemd.Next(1000), "STOPPING=1");
+}
