@@ -242,9 +242,8 @@ bool SettleFromJournal(TMainForm& form, TJobContext& ctx, TJobPassState& st)
     const TJournalEntry entry = *found;
     TServiceRecoveryTse tse(form.AktVerz);
     const QByteArray jobFile = ctx.JobDatei;
-    TRecoveryEnv env{form.DatenVerz, [&](const QString& line) { LogRepeated(form, st, jobFile, line); }};
-    env.answered = [&form, &st](const TJournalAnswer& a) { NoteJournalAnswer(form, st, a); };
-    env.heldSince = &st.HeldSince;
+    const TRecoveryEnv env =
+        ServiceRecoveryEnv(form, st, [&](const QString& line) { LogRepeated(form, st, jobFile, line); });
     plat::FileId kept;
     const TSettled settled = SettleJournalEntry(st.Journal, entry, tse, env, &kept);
     if (settled != TSettled::Held) st.Errors.Clear(jobFile);

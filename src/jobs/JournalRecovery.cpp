@@ -248,6 +248,16 @@ void PutBackSetAside(TMainForm& form, const TJournal& journal)
     }
 }
 
+TRecoveryEnv ServiceRecoveryEnv(TMainForm& form, TJobPassState& st, std::function<void(const QString&)> log)
+{
+    TRecoveryEnv env;
+    env.jobDir = form.DatenVerz;
+    env.log = std::move(log);
+    env.answered = [&form, &st](const TJournalAnswer& a) { NoteJournalAnswer(form, st, a); };
+    env.heldSince = &st.HeldSince;
+    return env;
+}
+
 void RecoverFromJournal(TMainForm& form)
 {
     if (!form.JobState) form.JobState = std::make_shared<TJobPassState>();
@@ -262,9 +272,7 @@ void RecoverFromJournal(TMainForm& form)
     PutBackSetAside(form, journal);
 
     TServiceRecoveryTse tse(form.AktVerz);
-    TRecoveryEnv env{form.DatenVerz, [&form](const QString& line) { form.Log(line); }};
-    env.answered = [&form, &st](const TJournalAnswer& a) { NoteJournalAnswer(form, st, a); };
-    env.heldSince = &st.HeldSince;
+    const TRecoveryEnv env = ServiceRecoveryEnv(form, st, [&form](const QString& line) { form.Log(line); });
     std::vector<TJournalEntry> open;
     for (const auto& [id, e] : journal.OpenEntries()) open.push_back(e);
     for (const TJournalEntry& e : open) {

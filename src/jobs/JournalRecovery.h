@@ -78,6 +78,11 @@ TSettled SettleJournalEntry(TJournal& journal, const TJournalEntry& entry, TReco
 // type, process data and client are the job's.
 bool FinishIsTheJobs(const TTransactionLogs& logs, const TJournalEntry& e, const TJobContext& job);
 
+// The service's own surroundings for settling: its job directory, answers
+// noted as every answer is, held entries timed in the pass state.
+struct TJobPassState;
+TRecoveryEnv ServiceRecoveryEnv(TMainForm& form, TJobPassState& st, std::function<void(const QString&)> log);
+
 // At the start, after the start-up sequence and before the first job pass:
 // opens the journal in the program directory, puts back what a deletion had
 // set aside, and settles the journal's open entries.

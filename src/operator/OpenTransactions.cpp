@@ -58,9 +58,7 @@ bool FinishClaimed(TMainForm& form, uint32_t TaNr)
     if (!claim || claim->finished) return false;
     const TJournalEntry entry = *claim;
     TServiceRecoveryTse tse(form.AktVerz);
-    TRecoveryEnv env{form.DatenVerz, [&form](const QString& line) { form.Log(line); }};
-    env.answered = [&form, &st](const TJournalAnswer& a) { NoteJournalAnswer(form, st, a); };
-    env.heldSince = &st.HeldSince;
+    const TRecoveryEnv env = ServiceRecoveryEnv(form, st, [&form](const QString& line) { form.Log(line); });
     plat::FileId kept;
     if (SettleJournalEntry(st.Journal, entry, tse, env, &kept) == TSettled::AnsweredKept)
         KeepForDeletion(st, entry, kept);
