@@ -85,7 +85,7 @@ protected:
     int CountLines(const QString& text) { return LogText().count(text); }
 };
 
-TEST_F(OperatorTseTest, OpenTransactionsAreFinishedUnderTheFirstClient)
+TEST_F(OperatorTseTest, OpenTransactionsAreFinishedUnderTheClientThatBeganThem)
 {
     OpenSeventeenAndTwentyThree();
 
@@ -93,10 +93,10 @@ TEST_F(OperatorTseTest, OpenTransactionsAreFinishedUnderTheFirstClient)
 
     EXPECT_EQ(tse_getOpenTransactions(), "");
     EXPECT_EQ(form->lbSigNr->text(), QString::number(tse_getSignatureCounter(TseSN)));
-    for (uint32_t nr : {17u, 23u}) {
+    for (const auto& [nr, client] : {std::pair{17u, "Client-Kasse02"}, std::pair{23u, "Client-Kasse03"}}) {
         QString member;
         const QByteArray message = FinishMessage(nr, &member);
-        EXPECT_TRUE(member.contains("Client-Kasse01")) << member.toStdString();
+        EXPECT_TRUE(member.contains(client)) << member.toStdString();
         EXPECT_TRUE(message.contains("Manueller Abschluss von TA-Nr.: " + QByteArray::number(nr)));
         EXPECT_TRUE(message.contains("SonstigerVorgang"));
     }
@@ -116,7 +116,9 @@ TEST_F(OperatorTseTest, RefusedFinishIsLoggedWithItsNumberAndTheOthersGoOn)
     EXPECT_EQ(CountLines("FinishTransaction nicht möglich, Err=3009h  TA-Nr=17\r\n"), 1);
     EXPECT_FALSE(LogText().contains("TA-Nr=23"));
     EXPECT_EQ(tse_getOpenTransactions(), "17 ");
-    EXPECT_FALSE(form->Lines(form->liErr).join('\n').contains("offene Trans"));
+    // The notice tells what is still open.
+    EXPECT_TRUE(form->Lines(form->liErr).join('\n').contains("offene Transaktionen: 17 ")) << form->Lines(form->liErr).join('\n').toStdString();
+    EXPECT_FALSE(form->Lines(form->liErr).join('\n').contains("23"));
     EXPECT_TRUE(form->Btn_TAFree->isEnabled());
 }
 
