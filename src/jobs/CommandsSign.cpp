@@ -5,6 +5,7 @@
 #include "jobs/Journal.h"
 
 #include "platform/CrashPoint.h"
+#include "platform/LogText.h"
 #include "shell/MainForm.h"
 #include "tse/TseLib.h"
 #include "tse/TseLib_C_Dekl.h"
@@ -40,7 +41,8 @@ int32_t RegisterClient(TMainForm& form, TJobContext& ctx)
     const int32_t res = TseRes;
     tse_logOut(TseAdminUser);
     if (res != 0) return res;
-    form.liKas->addItem(Txt(ctx.KasID));
+    // The list shows what a register sent as the log does: no control byte raw.
+    form.liKas->addItem(plat::VisibleControls(Txt(ctx.KasID)));
     form.Log("Neue Kasse registriert: " + Txt(ctx.KasID));
     return 0;
 }

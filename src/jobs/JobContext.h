@@ -33,6 +33,14 @@ struct TJobContext {
     std::string ExpVonTA;   // "VONTA=", at most 30
     std::string ExpBisTA;   // "BISTA=", at most 30
     bool KasEOF = false;    // the line "*EOF*" was found
+    // Values longer than the protocol allows, cut to it: the key and the
+    // length the job gave.
+    struct Cut {
+        std::string key;
+        size_t given = 0;
+        size_t kept = 0;
+    };
+    std::vector<Cut> Cuts;
     bool TooLarge = false;  // the job file is beyond what any job needs
     plat::FileId JobId;     // the job file as it was read
     std::string JobSha256;  // of the job file's content, hex
@@ -69,6 +77,7 @@ struct TJobContext {
         ExpVonTA.clear();
         ExpBisTA.clear();
         KasEOF = false;
+        Cuts.clear();
         TooLarge = false;
         JobId = {};
         JobSha256.clear();

@@ -39,6 +39,11 @@ void ApplyJobLine(TJobContext& ctx, const std::string& line)
     for (const JobKey& k : kJobKeys) {
         if (line.compare(0, k.key.size(), k.key) == 0) {
             ctx.*k.value = line.substr(k.key.size(), k.longest);
+            // The last line of a key wins, and so does its length.
+            const std::string key(k.key.substr(0, k.key.size() - 1));
+            std::erase_if(ctx.Cuts, [&](const TJobContext::Cut& c) { return c.key == key; });
+            const size_t given = line.size() - k.key.size();
+            if (given > k.longest) ctx.Cuts.push_back({key, given, k.longest});
             return;
         }
     }

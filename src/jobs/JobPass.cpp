@@ -113,6 +113,15 @@ void Zeit_setzen(TMainForm& form, TJobContext& ctx)
     tse_logOut(TseAdminUser);
 }
 
+// The protocol cuts values to its lengths; a register that sends more
+// learns of it from the log, once for each job that is carried out.
+void LogCuts(TMainForm& form, const TJobContext& ctx)
+{
+    for (const TJobContext::Cut& c : ctx.Cuts)
+        form.Log(Txt(ctx.KasID) + "  " + QString::fromStdString(c.key) + " von " + QString::number(c.given) +
+                 " auf " + QString::number(c.kept) + " Bytes gekürzt (" + ctx.AktKas + ")");
+}
+
 void Dispatch(TMainForm& form, TJobContext& ctx)
 {
     if (ctx.KasCmd.empty()) return;
@@ -268,6 +277,7 @@ void Bearbeite_Job(TMainForm& form, TJobContext& ctx, TJobPassState& st)
         }
     }
     if (!ctx.KasEOF && !ctx.TooLarge) return;
+    LogCuts(form, ctx);
 
     if (ctx.TooLarge) {
         RefuseTooLarge(form, ctx);

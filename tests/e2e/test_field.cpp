@@ -397,3 +397,47 @@ TEST(FieldHardening, ARegisterThatReusesItsJobNameAtOnceLosesNoJob)
         EXPECT_EQ(CountFinishes(svc.DriveDir(), "Schnell-" + QByteArray::number(n) + "^"), 1) << n;
     EXPECT_EQ(svc.Terminate(10000), 0);
 }
+
+// An answer that cannot be created (a directory under its name) costs its
+// pauses on the job's first pass only; later passes try it once, without a
+// pause, so other registers are not held up. Seen in the debug log: each
+// pause is one "vorerst nicht erstellt" line.
+TEST(FieldHardening, AnswersThatCannotBeWrittenPauseOnlyOnTheirFirstPass)
+{
+    e2e::Service svc;
+    QString why;
+    ASSERT_TRUE(svc.Start(&why, {"/D"})) << why.toStdString();
+    const QString jobs = svc.JobDir();
+    for (int i = 0; i < 10; ++i) {
+        const QString name = QStringLiteral("Stau%1").arg(i);
+        ASSERT_TRUE(QDir(jobs).mkdir(name + ".SIG"));
+        ASSERT_TRUE(WriteRaw(QFile::encodeName(jobs + "/" + name + ".tmp"),
+                             Bon("Kasse0" + QByteArray::number(i), "1", "Stau^1.00:Bar")));
+        ASSERT_TRUE(QFile::rename(jobs + "/" + name + ".tmp", jobs + "/" + name + ".TSE"));
+    }
+    ASSERT_TRUE(WaitFor([&] { return svc.ReadLog().contains("Stau9.SIG konnte nicht erstellt werden"); }))
+        << svc.ReadLog().toStdString();
+    // Passes go on while another register signs two receipts.
+    ASSERT_EQ(SignOne(svc, "Frei", "1").exitCode, 0);
+    ASSERT_EQ(SignOne(svc, "Frei", "2").exitCode, 0);
+    const QByteArray log = svc.ReadLog();
+    for (int i = 0; i < 10; ++i)
+        EXPECT_EQ(log.count("Stau" + QByteArray::number(i) + ".SIG konnte vorerst nicht erstellt werden"), 4) << i;
+    EXPECT_EQ(svc.Terminate(10000), 0);
+}
+
+TEST(FieldHardening, AValueCutToItsProtocolLengthIsLoggedOnce)
+{
+    e2e::Service svc;
+    QString why;
+    ASSERT_TRUE(svc.Start(&why)) << why.toStdString();
+    const QString jobs = svc.JobDir();
+    const QByteArray longText(100000, 'x');
+    ASSERT_TRUE(WriteRaw(QFile::encodeName(jobs + "/Lang.tmp"), Bon("Kasse01", "123456789012", longText)));
+    ASSERT_TRUE(QFile::rename(jobs + "/Lang.tmp", jobs + "/Lang.TSE"));
+    ASSERT_TRUE(WaitFor([&] { return QFile::exists(jobs + "/Lang.SIG") && !QFile::exists(jobs + "/Lang.TSE"); }));
+    EXPECT_EQ(svc.Terminate(10000), 0);
+    const QByteArray log = svc.ReadLog();
+    EXPECT_EQ(log.count("Kasse01  SIGTEXT von 100000 auf 100 Bytes gek\xFCrzt (Lang)"), 1) << log.toStdString();
+    EXPECT_EQ(log.count("Kasse01  BONID von 12 auf 10 Bytes gek\xFCrzt (Lang)"), 1) << log.toStdString();
+}
