@@ -2,6 +2,7 @@
 
 #include "platform/DateTime.h"
 #include "platform/Host.h"
+#include "platform/Version.h"
 #include "shell/MainForm.h"
 #include "tse/TseLib.h"
 
@@ -15,7 +16,6 @@ namespace {
 // this long.
 constexpr int32_t kReopenTimeout = 5000;
 const QString kLostNotice = QStringLiteral("TSE nicht erreichbar seit ");
-const QString kVersion = QStringLiteral("2.1");
 
 void RemoveLostNotice(TMainForm& form)
 {
@@ -110,7 +110,7 @@ void UpdateHealth(TMainForm& form, TJobPassState& st, int jobsFound)
     if (h.pid == 0) {
         h.pid = plat::ProcessId();
         h.host = plat::HostName();
-        h.version = kVersion;
+        h.version = plat::ProgramVersion();
     }
     const int err = st.HealthWriter.Update(plat::FsPath(form.DatenVerz + "\\" + kHealthFileName), h);
     if (err != 0 && err != st.HealthWriteError)

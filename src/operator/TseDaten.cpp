@@ -3,6 +3,7 @@
 // the same facts as a record in the program log.
 #include "platform/Ansi.h"
 #include "platform/DateTime.h"
+#include "platform/Version.h"
 #include "shell/MainForm.h"
 #include "tse/ProcLib.h"
 #include "tse/TseLib.h"
@@ -13,7 +14,6 @@
 
 namespace {
 
-const QString ProgramVersion = QStringLiteral("2.1");
 
 // A TSE with less free log memory than this (in KiB), or fewer free client
 // or transaction places than this, needs the operator's attention soon.
@@ -65,7 +65,7 @@ void TMainForm::TSE_Daten_abfragen()
     liTSE->addItem("  TSE:    " + TSE_Pfad);
 
     liTSE->addItem("Versionen");
-    liTSE->addItem("  Voktar: V" + ProgramVersion);
+    liTSE->addItem("  Voktar: V" + plat::ProgramVersion());
     liTSE->addItem("  TSE:    " + Text(tse_getApiVersionString()));
 
     liTSE->addItem("Seriennummer der TSE");
@@ -131,7 +131,7 @@ void TMainForm::Log_TSE_Daten()
     Log("°  Export: " + ExpVerz);
     Log("°  TSE:    " + TSE_Pfad);
     Log("°Versionen");
-    Log("°  Voktar: " + ProgramVersion);
+    Log("°  Voktar: " + plat::ProgramVersion());
     Log("°  TSE:    " + Text(tse_getApiVersionString()));
 
     const std::string serialNumbers = tse_exportSerialNumbers();

@@ -3,14 +3,13 @@
 // the TSE refuse new ones. So the start finishes them itself.
 #include "operator/OpenTransactions.h"
 
-#include "platform/Dialogs.h"
 #include "shell/MainForm.h"
 
 #include <QPushButton>
 
 void FinishOpenTransactionsUnattended(TMainForm& form)
 {
-    if (!dynamic_cast<plat::UnattendedResponder*>(plat::CurrentDialogResponder())) return;
+    if (!form.Unattended) return;
     FinishOpenTransactions(form);
     // The notice and the button tell what is open now, not what the start found.
     form.Btn_TAFree->setEnabled(RefreshOpenTransactionNotice(form));

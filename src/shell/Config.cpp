@@ -6,6 +6,7 @@
 #include "platform/Ansi.h"
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
+#include "platform/Version.h"
 #include "tse/TseLib.h"
 
 #include <QPointer>
@@ -57,7 +58,7 @@ const QString kSection = QStringLiteral("[VOKTAR-TSE]");
 QList<std::pair<QString, QString>> OwnLines(const QString& tsePfad, uint32_t lastSavedTaNr)
 {
     return {
-        {QStringLiteral("VERSION="), QStringLiteral("VERSION=2.1")},
+        {QStringLiteral("VERSION="), QStringLiteral("VERSION=") + plat::ProgramVersion()},
         {QStringLiteral("TSE_PFAD="), QStringLiteral("TSE_PFAD=") + tsePfad},
         {QStringLiteral("EXP_TANR="), QStringLiteral("EXP_TANR=") + QString::number(lastSavedTaNr)},
     };
@@ -149,7 +150,7 @@ void TMainForm::LoadConfig()
         if (const int err = ini.ReadLine(bytes, atEnd)) RaiseIoError(err);
         if (atEnd) break;
         const QString line = plat::AnsiToQ(bytes);
-        if (line.startsWith(QStringLiteral("VERSION=")) && line.mid(8, 4) != QStringLiteral("2.1")) NewVers = true;
+        if (line.startsWith(QStringLiteral("VERSION=")) && line.mid(8) != plat::ProgramVersion()) NewVers = true;
         if (line.startsWith(QStringLiteral("TSE_PFAD="))) TSE_Pfad = line.mid(9);
         if (line.startsWith(QStringLiteral("EXP_TANR="))) LastSavedTANr = static_cast<uint32_t>(StrToInt(line.mid(9)));
         if (line.startsWith(QStringLiteral("KASSEN="))) AllowedClients = ParseClientList(line.mid(7));

@@ -8,6 +8,7 @@
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "platform/ServiceNotifier.h"
+#include "platform/Version.h"
 #include "shell/SplashArt.h"
 #include "tse/ProcLib.h"
 #include "tse/TseLib.h"
@@ -109,7 +110,13 @@ void ShowNewestOperations(QListWidget* list)
     list->setTextElideMode(Qt::ElideRight);
     list->setUniformItemSizes(true);
     const int inner = list->height() - 2 * list->frameWidth();
-    const int rowHeight = std::max(inner / kRows, QFontMetrics(list->font()).height());
+    const int rowHeight = inner / kRows;
+    // The geometry is fixed; a system whose font runs taller than the one
+    // the window was laid out for gets the font made smaller until ten rows
+    // fit, never a row that falls out of view.
+    QFont font = list->font();
+    while (QFontMetrics(font).height() > rowHeight && font.pixelSize() > 6) font.setPixelSize(font.pixelSize() - 1);
+    list->setFont(font);
     list->setItemDelegate(new FittedRows(rowHeight, list));
     QObject::connect(list->model(), &QAbstractItemModel::rowsInserted, list, [list](const QModelIndex&, int first, int last) {
         const int room = list->viewport()->width() - 2 * list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list);
@@ -330,7 +337,7 @@ void TMainForm::FormCreate()
     paCopyright->move((width() - paCopyright->width()) / 2, (height() - paCopyright->height()) / 2);
     paWAIT->move((width() - paWAIT->width()) / 2, (height() - paWAIT->height()) / 2);
     paWAIT->hide();
-    lbVersion->setText(QStringLiteral("TSE Vers. 2.1"));
+    lbVersion->setText("TSE Vers. " + plat::ProgramVersion());
 
     AktVerz = GetAktVerz();
     DatenVerz = AktVerz + "\\TSE";
@@ -350,6 +357,7 @@ void TMainForm::FormCreate()
 
     QString line;
     for (const QString& arg : args_) line += arg + ' ';
+    if (args_.contains(QStringLiteral("--unattended"), Qt::CaseInsensitive)) Unattended = true;
     Param = ' ' + UpperAscii(line) + ' ';
     TseDebug = Param.contains(QStringLiteral("/D"));
     TseLogAll = Param.contains(QStringLiteral("/L"));

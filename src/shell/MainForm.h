@@ -161,6 +161,10 @@ public:
     // Every Delay lasts ms * DelayFactor (tests shorten the fixed pauses).
     double DelayFactor = 1.0;
 
+    // Nobody is at the window (--unattended): the start finishes what a
+    // crash left open, and no splash is shown that nobody could read.
+    bool Unattended = false;
+
     // CMSTART has returned, whichever of its end states it reached.
     bool StartupFinished = false;
     // CMSTART has switched the poll timer on. A handler that stops the

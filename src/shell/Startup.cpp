@@ -110,8 +110,9 @@ void TMainForm::CMSTART()
                                   : QStringLiteral("Vok_TSE gestartet auf ");
     Log(mode + GetComputerName() + ", " + AktVerz);
 
-    // 3. The splash stays long enough to be read.
-    Delay(SplashTime);
+    // 3. The splash stays long enough to be read. Unattended nobody reads
+    // it: a restart after a crash answers its first job without that pause.
+    if (!Unattended) Delay(SplashTime);
     if (!self || EndRequested()) return;
     paCopyright->hide();
 

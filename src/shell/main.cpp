@@ -114,6 +114,7 @@ int main(int argc, char** argv)
     }
 
     QPointer<TMainForm> form = new TMainForm(args);
+    form->Unattended = unattended != nullptr;
     // Shortens every pause (the splash, file retries) for automated runs.
     if (const QByteArray factor = qgetenv("VOK_TSE_DELAY_FACTOR"); !factor.isEmpty()) {
         bool ok = false;

@@ -176,6 +176,7 @@ QString UsageText()
         "       | text --kasid ID --sigtext TEXT\n"
         "       | export --kasid ID [--von N] [--bis N]\n"
         "       | status --kasid ID\n"
+        "       vok-tse-client [--dir JOBDIR] health [--json | --prometheus]\n"
         "       vok-tse-client verify [--json] [--from N] [--threads N] FILE.TAR...\n"
         "\n"
         "Writes one job into JOBDIR (default ./TSE), waits for its answer, prints it and\n"
@@ -183,6 +184,7 @@ QString UsageText()
         "bon --qr also prints the receipt's DSFinV-K QR-code text (a status job runs first).\n"
         "Exit codes: 0 OK, 1 ERR answer or TSE offline, 2 no answer in time (default 30 s),\n"
         "64 wrong call, 74 the job could not be written or the answer not read.\n"
+        "health reads the service's status file in JOBDIR: 0 healthy, 1 degraded, 2 not running.\n"
         "verify checks a series of TSE export archives (certificates, signatures, names,\n"
         "gapless signature counters from 1, or from N with --from): 0 nothing wrong,\n"
         "1 findings, 74 an archive unreadable.\n");
