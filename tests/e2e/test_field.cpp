@@ -298,15 +298,31 @@ int CountFinishes(const QString& drive, const QByteArray& sigtext)
 
 }  // namespace
 
-TEST(FieldHardening, AFullProgramDiskStopAndRestartSignsNothingTwice)
-{
+// The service with its program directory on a small disk of its own, so
+// that journal, log and answers run out of room together.
+class FullProgramDisk : public ::testing::Test {
+protected:
     e2e::Service svc;
-    const QByteArray ini = svc.ReadConfig();
-    SmallDisk disk(svc.ProgramDir());
-    if (!disk.Mounted()) GTEST_SKIP() << "needs root and tmpfs to fill a disk";
-    ASSERT_TRUE(WriteRaw(QFile::encodeName(svc.ProgramDir() + "/Vok_TSE.INI"), ini));
+    std::unique_ptr<SmallDisk> disk;
     QString why;
-    ASSERT_TRUE(svc.Start(&why)) << why.toStdString();
+
+    void SetUp() override
+    {
+        const QByteArray ini = svc.ReadConfig();
+        disk = std::make_unique<SmallDisk>(svc.ProgramDir());
+        if (!disk->Mounted()) GTEST_SKIP() << "needs root and tmpfs to fill a disk";
+        ASSERT_TRUE(WriteRaw(QFile::encodeName(svc.ProgramDir() + "/Vok_TSE.INI"), ini));
+        ASSERT_TRUE(svc.Start(&why)) << why.toStdString();
+    }
+    void TearDown() override
+    {
+        if (svc.Running()) svc.Terminate(10000);
+        disk->Unmount();
+    }
+};
+
+TEST_F(FullProgramDisk, StopAndRestartSignNothingTwice)
+{
     ASSERT_EQ(SignOne(svc, "Erst", "1").exitCode, 0);
     const QString jobs = svc.JobDir();
 
@@ -314,7 +330,7 @@ TEST(FieldHardening, AFullProgramDiskStopAndRestartSignsNothingTwice)
     // (the journal's room was taken ahead), its answer cannot be written.
     const QByteArray sigtext = "Beleg^6.66:Bar";
     ASSERT_TRUE(WriteRaw(QFile::encodeName(jobs + "/Voll.tmp"), Bon("Kasse01", "66", sigtext)));
-    ASSERT_TRUE(disk.Fill(svc.ProgramDir() + "/filler.bin"));
+    ASSERT_TRUE(disk->Fill(svc.ProgramDir() + "/filler.bin"));
     ASSERT_TRUE(QFile::rename(jobs + "/Voll.tmp", jobs + "/Voll.TSE"));
     ASSERT_TRUE(WaitFor([&] { return CountFinishes(svc.DriveDir(), sigtext) == 1; }));
     EXPECT_EQ(svc.Terminate(30000), 0);
@@ -329,23 +345,15 @@ TEST(FieldHardening, AFullProgramDiskStopAndRestartSignsNothingTwice)
     EXPECT_TRUE(a.startsWith("CMD=BON OK\r\n")) << a.toStdString();
     EXPECT_EQ(CountFinishes(svc.DriveDir(), sigtext), 1);
     EXPECT_EQ(svc.Terminate(10000), 0);
-    disk.Unmount();
 }
 
-TEST(FieldHardening, NoReceiptIsBegunWhileTheJournalHasNoRoom)
+TEST_F(FullProgramDisk, NoReceiptIsBegunWhileTheJournalHasNoRoom)
 {
-    e2e::Service svc;
-    const QByteArray ini = svc.ReadConfig();
-    SmallDisk disk(svc.ProgramDir());
-    if (!disk.Mounted()) GTEST_SKIP() << "needs root and tmpfs to fill a disk";
-    ASSERT_TRUE(WriteRaw(QFile::encodeName(svc.ProgramDir() + "/Vok_TSE.INI"), ini));
-    QString why;
-    ASSERT_TRUE(svc.Start(&why)) << why.toStdString();
     const QString jobs = svc.JobDir();
     const QByteArray sigtext = "Beleg^7.77:Bar";
     ASSERT_TRUE(WriteRaw(QFile::encodeName(jobs + "/Warte.tmp"), Bon("Kasse01", "77", sigtext)));
     // No room is left for the journal's records before its first job.
-    ASSERT_TRUE(disk.Fill(svc.ProgramDir() + "/filler.bin"));
+    ASSERT_TRUE(disk->Fill(svc.ProgramDir() + "/filler.bin"));
     ASSERT_TRUE(QFile::rename(jobs + "/Warte.tmp", jobs + "/Warte.TSE"));
     // A second goes by, four passes a second: the receipt is not begun.
     QThread::msleep(1000);
@@ -357,7 +365,6 @@ TEST(FieldHardening, NoReceiptIsBegunWhileTheJournalHasNoRoom)
     EXPECT_EQ(CountFinishes(svc.DriveDir(), sigtext), 1);
     EXPECT_TRUE(svc.ReadLog().contains("Journal nicht beschreibbar")) << svc.ReadLog().toStdString();
     EXPECT_EQ(svc.Terminate(10000), 0);
-    disk.Unmount();
 }
 
 // A register that reuses one job name writes its next job the moment it has
