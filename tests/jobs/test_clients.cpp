@@ -12,7 +12,7 @@ using namespace jobtest;
 
 namespace {
 
-constexpr double kSecond = 1.0 / 86400.0;
+constexpr int64_t kSecond = 1000;  // on the monotonic clock
 
 QList<QByteArray> Refused(const QByteArray& code, const QByteArray& kasId, const QByteArray& bonId)
 {
@@ -91,7 +91,7 @@ TEST_F(Clients, IdsTheIniDoesNotNameNeverReachTheTse)
 TEST(RefusedClients, HeldForAMinuteAndLoggedOnceAMinuteWithTheCount)
 {
     TRefusedClients refused;
-    const plat::TDateTime t0 = 46000.5;
+    const int64_t t0 = 3600000;
     refused.NoteRefusal("K1", 0x300B, t0);
     EXPECT_EQ(refused.Refusal("K1", t0 + 59 * kSecond), 0x300B);
     EXPECT_EQ(refused.Refusal("K1", t0 + 60 * kSecond), 0);
@@ -107,7 +107,7 @@ TEST(RefusedClients, HeldForAMinuteAndLoggedOnceAMinuteWithTheCount)
 TEST(RefusedClients, IdsNotSeenForTwoMinutesAreForgotten)
 {
     TRefusedClients refused;
-    const plat::TDateTime t0 = 46000.5;
+    const int64_t t0 = 3600000;
     for (int i = 0; i < 1000; ++i) refused.NoteRefusal("K" + std::to_string(i), 0x300B, t0);
     EXPECT_EQ(refused.Size(), 1000u);
     refused.NoteRefusal("Neu", 0x300B, t0 + 121 * kSecond);
