@@ -88,6 +88,16 @@ TEST_F(Clients, IdsTheIniDoesNotNameNeverReachTheTse)
     EXPECT_EQ(TMainForm::Lines(form->liKas).size(), 2);
 }
 
+// An id the TSE does not take as a PrintableString is answered with the
+// TSE's own error, as any refused call, and takes no client slot.
+TEST_F(Clients, IdOutsidePrintableStringAnsweredWithTheTsesError)
+{
+    StartService();
+    EXPECT_EQ(Run("U", Bon("Kasse_01", "1", "x")), Refused("3003h", "Kasse_01", "1"));
+    EXPECT_EQ(Run("S", Bon("Kasse/01", "1", "x")).value(0), "CMD=BON OK");
+    EXPECT_EQ(TMainForm::Lines(form->liKas), QStringList{"Kasse/01"});
+}
+
 TEST(RefusedClients, HeldForAMinuteAndLoggedOnceAMinuteWithTheCount)
 {
     TRefusedClients refused;
