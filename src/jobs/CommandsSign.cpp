@@ -134,6 +134,9 @@ void SignJob(TMainForm& form, TJobContext& ctx, SignKind kind)
     }
     TTransResult TransRes;
     tse_startTransaction(ctx.KasID, {}, {}, {}, TransRes);
+    // Before the registration: a TSE without time may not tell yet that it
+    // does not know the client.
+    if (SetTimeAfterRefusal(form, ctx, "StartTransaction")) tse_startTransaction(ctx.KasID, {}, {}, {}, TransRes);
     if (TseRes == ErrorNoERS) {
         if (const int32_t code = RegisterClient(form, ctx)) {
             // A TSE that went away has refused nothing: the reconnection
@@ -145,7 +148,6 @@ void SignJob(TMainForm& form, TJobContext& ctx, SignKind kind)
         }
         tse_startTransaction(ctx.KasID, {}, {}, {}, TransRes);
     }
-    if (SetTimeAfterRefusal(form, ctx, "StartTransaction")) tse_startTransaction(ctx.KasID, {}, {}, {}, TransRes);
     const int32_t startRes = TseRes;
     if (startRes == 0) plat::CrashPoint("tse-start");
     if (startRes != 0) form.Log("StartTransaction nicht möglich, E=" + Erg());

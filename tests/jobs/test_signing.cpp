@@ -189,6 +189,11 @@ TEST_F(Signing, TimeNotSetSetsTheTimeAndTriesOnceMore)
     EXPECT_TRUE(LogText().contains("FinishTransaction: " + set));
     EXPECT_EQ(SigValues("Finish")["TRANR"].toUInt(), SigValues("Start")["TRANR"].toUInt() + 1);
 
+    // A client the TSE does not know yet: the time first, then its registration.
+    WriteTseFaults("se_startTransaction = 0x3018 once\n");
+    EXPECT_EQ(Run("New", Bon("K2", "1", "e")).value(0), "CMD=BON OK");
+    EXPECT_EQ(LogText().count("Neue Kasse registriert: K2"), 1);
+
     // Once more only: a TSE that keeps refusing is answered with its error.
     WriteTseFaults("se_startTransaction = 0x3018\n");
     EXPECT_TRUE(Run("Twice", Bon("K1", "4", "d")).value(0).startsWith("CMD=BON ERR "));
