@@ -16,37 +16,36 @@ bool ClientAllowed(const QStringList& allowed, const QString& kasId)
     return false;
 }
 
-int32_t TRefusedClients::Refusal(const std::string& kasId, plat::TDateTime now) const
+int32_t TRefusedClients::Refusal(const std::string& kasId, int64_t nowMs) const
 {
     const auto it = refused_.find(kasId);
     if (it == refused_.end()) return 0;
-    // A clock set back must not hold the id for longer than a minute.
-    if (now - it->second.at >= kRetryAfter || now < it->second.at) return 0;
+    if (nowMs - it->second.atMs >= kRetryAfterMs || nowMs < it->second.atMs) return 0;
     return it->second.code;
 }
 
-void TRefusedClients::NoteRefusal(const std::string& kasId, int32_t code, plat::TDateTime now)
+void TRefusedClients::NoteRefusal(const std::string& kasId, int32_t code, int64_t nowMs)
 {
-    Prune(now);
-    refused_[kasId] = Refused{code, now};
+    Prune(nowMs);
+    refused_[kasId] = Refused{code, nowMs};
 }
 
-QString TRefusedClients::LogLine(const std::string& kasId, const QString& line, plat::TDateTime now)
+QString TRefusedClients::LogLine(const std::string& kasId, const QString& line, int64_t nowMs)
 {
-    Prune(now);
-    lastSeen_[kasId] = now;
-    return log_.Filter(QByteArray::fromStdString(kasId), line, now);
+    Prune(nowMs);
+    lastSeen_[kasId] = nowMs;
+    return log_.Filter(QByteArray::fromStdString(kasId), line, nowMs);
 }
 
-void TRefusedClients::Prune(plat::TDateTime now)
+void TRefusedClients::Prune(int64_t nowMs)
 {
-    if (now - lastPrune_ < kRetryAfter && now >= lastPrune_) return;
-    lastPrune_ = now;
+    if (nowMs - lastPruneMs_ < kRetryAfterMs && nowMs >= lastPruneMs_) return;
+    lastPruneMs_ = nowMs;
     // Twice the interval: the repeat count of a refusal that comes again
     // right after its minute is still told.
-    const auto old = [now](plat::TDateTime at) { return now - at >= 2 * kRetryAfter || now < at; };
+    const auto old = [nowMs](int64_t atMs) { return nowMs - atMs >= 2 * kRetryAfterMs || nowMs < atMs; };
     for (auto it = refused_.begin(); it != refused_.end();)
-        it = old(it->second.at) ? refused_.erase(it) : std::next(it);
+        it = old(it->second.atMs) ? refused_.erase(it) : std::next(it);
     QList<QByteArray> kept;
     for (auto it = lastSeen_.begin(); it != lastSeen_.end();) {
         if (old(it->second)) {

@@ -2,11 +2,11 @@
 // allowed client ids (KASSEN= in Vok_TSE.INI), so that a stray or hostile id
 // never takes one of the TSE's few client slots. An id whose registration
 // the TSE refused is not tried again for a minute: each attempt costs an
-// Admin login, and a register asks again on every pass.
+// Admin login, and a register asks again on every pass. Times are
+// plat::MonotonicMs, which no setting of the clock moves.
 #pragma once
 
 #include "jobs/RepeatedErrors.h"
-#include "platform/DateTime.h"
 
 #include <QString>
 #include <QStringList>
@@ -21,30 +21,30 @@ bool ClientAllowed(const QStringList& allowed, const QString& kasId);
 
 class TRefusedClients {
 public:
-    static constexpr double kRetryAfter = 60.0 / 86400.0;  // one minute in days
+    static constexpr int64_t kRetryAfterMs = 60000;
 
     // The TSE's answer to the id's last registration while that is younger
-    // than kRetryAfter; 0 when the TSE may be asked.
-    int32_t Refusal(const std::string& kasId, plat::TDateTime now) const;
-    void NoteRefusal(const std::string& kasId, int32_t code, plat::TDateTime now);
+    // than kRetryAfterMs; 0 when the TSE may be asked.
+    int32_t Refusal(const std::string& kasId, int64_t nowMs) const;
+    void NoteRefusal(const std::string& kasId, int32_t code, int64_t nowMs);
 
     // The line to log for this refusal of the id, or an empty text while
     // the same line was logged for it less than a minute ago.
-    QString LogLine(const std::string& kasId, const QString& line, plat::TDateTime now);
+    QString LogLine(const std::string& kasId, const QString& line, int64_t nowMs);
 
     size_t Size() const { return refused_.size(); }
 
 private:
     struct Refused {
         int32_t code = 0;
-        plat::TDateTime at = 0.0;
+        int64_t atMs = 0;
     };
     // Ids not seen for two minutes are forgotten, so that a register
     // inventing ids does not grow the service's memory.
-    void Prune(plat::TDateTime now);
+    void Prune(int64_t nowMs);
 
     std::map<std::string, Refused> refused_;
-    std::map<std::string, plat::TDateTime> lastSeen_;  // by LogLine
+    std::map<std::string, int64_t> lastSeen_;  // by LogLine
     TRepeatedErrors log_;
-    plat::TDateTime lastPrune_ = 0.0;
+    int64_t lastPruneMs_ = 0;
 };

@@ -6,6 +6,7 @@
 
 #include "platform/CrashPoint.h"
 #include "platform/LogText.h"
+#include "platform/Monotonic.h"
 #include "shell/MainForm.h"
 #include "tse/TseLib.h"
 #include "tse/TseLib_C_Dekl.h"
@@ -60,7 +61,7 @@ void AnswerRefused(TMainForm& form, TJobContext& ctx, SignKind kind, int32_t cod
 // Logs a refusal of the id once a minute at most, as any repeating error.
 void LogRefusal(TMainForm& form, TRefusedClients& refused, const std::string& kasId, const QString& line)
 {
-    const QString shown = refused.LogLine(kasId, line, plat::Now());
+    const QString shown = refused.LogLine(kasId, line, plat::MonotonicMs());
     if (!shown.isEmpty()) form.Log(shown);
 }
 
@@ -74,7 +75,7 @@ bool ClientAdmitted(TMainForm& form, TJobContext& ctx, SignKind kind, TRefusedCl
         AnswerRefused(form, ctx, kind, kNotAllowedClient);
         return false;
     }
-    if (const int32_t code = refused.Refusal(ctx.KasID, plat::Now())) {
+    if (const int32_t code = refused.Refusal(ctx.KasID, plat::MonotonicMs())) {
         LogRefusal(form, refused, ctx.KasID, RegistrationRefusedLine(ctx, code));
         AnswerRefused(form, ctx, kind, code);
         return false;
@@ -105,6 +106,17 @@ void LogSignature(TMainForm& form, const TTransResult& r)
     form.Log("°  SigV: " + Txt(InsTZ(r.signatureValue, '-')));
 }
 
+// A TSE whose time ran out between two updates (the computer slept, or the
+// TSE counts its interval otherwise than we do) refuses with "time not set":
+// its time is set and the call is made once more before the job is answered.
+bool SetTimeAfterRefusal(TMainForm& form, TJobContext& ctx, const char* call)
+{
+    if (TseRes != ErrorTimeNotSet) return false;
+    form.Log(QString::fromLatin1(call) + ": Zeit der TSE nicht gesetzt (" + Erg() + "), neuer Versuch");
+    Zeit_setzen(form, ctx);
+    return true;
+}
+
 void SignJob(TMainForm& form, TJobContext& ctx, SignKind kind)
 {
     // The pass made its state before the first job; a context without one
@@ -124,11 +136,14 @@ void SignJob(TMainForm& form, TJobContext& ctx, SignKind kind)
     }
     TTransResult TransRes;
     tse_startTransaction(ctx.KasID, {}, {}, {}, TransRes);
+    // Before the registration: a TSE without time may not tell yet that it
+    // does not know the client.
+    if (SetTimeAfterRefusal(form, ctx, "StartTransaction")) tse_startTransaction(ctx.KasID, {}, {}, {}, TransRes);
     if (TseRes == ErrorNoERS) {
         if (const int32_t code = RegisterClient(form, ctx)) {
             // A TSE that went away has refused nothing: the reconnection
             // decides, not a minute's wait.
-            if (!TTseConnection::IsUnreachable(code)) refused.NoteRefusal(ctx.KasID, code, plat::Now());
+            if (!TTseConnection::IsUnreachable(code)) refused.NoteRefusal(ctx.KasID, code, plat::MonotonicMs());
             LogRefusal(form, refused, ctx.KasID, RegistrationRefusedLine(ctx, code));
             AnswerRefused(form, ctx, kind, code);
             return;
@@ -162,8 +177,10 @@ void SignJob(TMainForm& form, TJobContext& ctx, SignKind kind)
     }
 
     // Also after a failed start (number 0): the answer reports the finish.
-    tse_finishTransaction(ctx.KasID, taNr, ctx.KasData, kind == SignKind::Bon ? "Kassenbeleg-V1" : "SonstigerVorgang",
-                          {}, TransRes);
+    const char* processType = kind == SignKind::Bon ? "Kassenbeleg-V1" : "SonstigerVorgang";
+    tse_finishTransaction(ctx.KasID, taNr, ctx.KasData, processType, {}, TransRes);
+    if (SetTimeAfterRefusal(form, ctx, "FinishTransaction"))
+        tse_finishTransaction(ctx.KasID, taNr, ctx.KasData, processType, {}, TransRes);
     const int32_t finishRes = TseRes;
     if (finishRes == 0) plat::CrashPoint("tse-finish");
     if (finishRes != 0) {

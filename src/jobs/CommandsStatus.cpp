@@ -2,12 +2,17 @@
 // client is registered, and the notices the window shows. Changes nothing.
 #include "jobs/Jobs.h"
 
+#include "jobs/TransactionLogs.h"
 #include "platform/Ansi.h"
+#include "platform/Files.h"
+#include "platform/Paths.h"
 #include "shell/MainForm.h"
 #include "tse/ProcLib.h"
 #include "tse/TseLib.h"
 
 #include <QListWidget>
+
+#include <map>
 
 namespace {
 
@@ -24,6 +29,26 @@ bool KasseBekannt(const TMainForm& form, const std::string& KasID)
 char Printable(unsigned char b)
 {
     return b >= 0x21 && b <= 0x7E ? char(b) : '.';
+}
+
+// The form of the TSE's log times ("unixTime", "utcTime", ...), which the QR
+// text names. The SE-API has no query for it: it is read from the log
+// messages of the TSE's newest transaction, once per TSE. Empty while the
+// TSE has none.
+std::string LogTimeFormat(const TMainForm& form)
+{
+    static std::map<std::string, std::string> known;  // by serial number
+    if (const auto it = known.find(TseSN); it != known.end()) return it->second;
+    const uint32_t counter = tse_getTransactionCounter();
+    if (TseRes != 0 || counter == 0) return {};
+    const QString path = plat::NativePath(form.AktVerz + "/Vok_TSE.status.tar");
+    tse_exportDataToFile({}, counter, counter, 0, 0, plat::QToAnsi(path));
+    TTransactionLogs logs;
+    const bool read = TseRes == 0 && ReadTransactionLogs(path, counter, logs) == 0;
+    (void)plat::DeleteFile(path);
+    if (!read || logs.logTimeFormat.empty()) return {};
+    known[TseSN] = logs.logTimeFormat;
+    return logs.logTimeFormat;
 }
 
 }  // namespace
@@ -62,6 +87,9 @@ void Cmd_Status_der_TSE(TMainForm& form, TJobContext& ctx)
     WriteSigLine(ctx, "TIFO=" + tse_getTimeSyncVariant());
     WriteSigLine(ctx, "HASHALGO=" + tse_getSignatureAlgorithm());
     WriteSigLine(ctx, "ZERT1=" + plat::QToAnsi(form.GetFirstCert()));
+    // Added last, so that a register reading the older lines by their
+    // position still finds them where they were.
+    WriteSigLine(ctx, "LOGTIFO=" + (sn.empty() ? std::string() : LogTimeFormat(form)));
     const QStringList notices = TMainForm::Lines(form.liErr);
     if (!notices.isEmpty()) {
         WriteSigLine(ctx, "MITTEILUNGEN");

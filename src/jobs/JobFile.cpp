@@ -2,6 +2,7 @@
 
 #include "platform/Ansi.h"
 #include "platform/DateTime.h"
+#include "platform/Monotonic.h"
 #include "shell/MainForm.h"
 #include "tse/TseLib.h"
 
@@ -93,7 +94,7 @@ plat::FsPath SigFilePath(const TMainForm& form, const QByteArray& jobName)
 
 void LogRepeated(TMainForm& form, TJobPassState& st, const QByteArray& jobFile, const QString& line)
 {
-    const QString shown = st.Errors.Filter(jobFile, line, plat::Now());
+    const QString shown = st.Errors.Filter(jobFile, line, plat::MonotonicMs());
     if (!shown.isEmpty()) form.Log(shown);
 }
 

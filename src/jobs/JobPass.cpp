@@ -7,6 +7,7 @@
 #include "platform/CrashPoint.h"
 #include "platform/DateTime.h"
 #include "platform/Files.h"
+#include "platform/Monotonic.h"
 #include "shell/MainForm.h"
 #include "tse/ProcLib.h"
 #include "tse/TseLib.h"
@@ -100,6 +101,8 @@ void TakeNextJob(TMainForm& form, TJobContext& ctx)
     form.JobListe = rest.join('|');
 }
 
+}  // namespace
+
 void Zeit_setzen(TMainForm& form, TJobContext& ctx)
 {
     tse_authenticateUser(TseAdminUser, TseAdminPin, ctx.LoginRes, ctx.MaxLogins);
@@ -109,9 +112,11 @@ void Zeit_setzen(TMainForm& form, TJobContext& ctx)
     tse_updateTime();
     if (TseDebug) form.Log("°Zeit der TSE gesetzt, E=" + Erg());
     // One second early, so the TSE never finds its clock overdue.
-    form.NextTimeSet = plat::Now() + (form.TimeSyncInterval - 1) / 86400.0;
+    form.NextTimeSet = plat::MonotonicMs() + (static_cast<int64_t>(form.TimeSyncInterval) - 1) * 1000;
     tse_logOut(TseAdminUser);
 }
+
+namespace {
 
 // The protocol cuts values to its lengths; a register that sends more
 // learns of it from the log, once for each job that is carried out.
@@ -283,7 +288,7 @@ void Bearbeite_Job(TMainForm& form, TJobContext& ctx, TJobPassState& st)
         RefuseTooLarge(form, ctx);
     } else {
         ctx.JobSha256 = Sha256Hex(text);
-        if (plat::Now() > form.NextTimeSet) Zeit_setzen(form, ctx);
+        if (plat::MonotonicMs() > form.NextTimeSet) Zeit_setzen(form, ctx);
         if (SettleFromJournal(form, ctx, st)) return;
         ctx.Journal = &st.Journal;
         Dispatch(form, ctx);

@@ -58,6 +58,9 @@ int32_t SaveFile(TMainForm& form, const QByteArray& FNameOhneExt, const QString&
 std::vector<std::string> SplitLines(const std::string& text);
 
 // ---- Answers kept for later passes (JobPass.cpp) -----------------------
+// Sets the TSE's clock (Admin login, time update, logout) and when it is due
+// again.
+void Zeit_setzen(TMainForm& form, TJobContext& ctx);
 // Logs the lines of an answer that never reached the disk.
 void LogLostAnswer(TMainForm& form, const TPendingAnswer& p);
 // At the end of the program: every answer still not written goes to the log.

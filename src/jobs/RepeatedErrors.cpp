@@ -2,19 +2,19 @@
 
 #include <QSet>
 
-QString TRepeatedErrors::Filter(const QByteArray& job, const QString& line, plat::TDateTime now)
+QString TRepeatedErrors::Filter(const QByteArray& job, const QString& line, int64_t nowMs)
 {
     auto it = errors_.find(job);
     if (it == errors_.end() || it->second.line != line) {
-        errors_[job] = Seen{line, now, 0};
+        errors_[job] = Seen{line, nowMs, 0};
         return line;
     }
     Seen& seen = it->second;
     ++seen.keptBack;
-    if (now - seen.lastLogged < kInterval) return {};
+    if (nowMs - seen.lastLoggedMs < kIntervalMs) return {};
     const int count = seen.keptBack;
     seen.keptBack = 0;
-    seen.lastLogged = now;
+    seen.lastLoggedMs = nowMs;
     return line + "  (" + QString::number(count) + "x wiederholt)";
 }
 

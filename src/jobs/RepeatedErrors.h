@@ -1,10 +1,11 @@
 // Keeps a job that fails the same way on every pass (locked, unreadable, not
 // a plain file, answer not writable) from writing its line four times a
 // second: the first occurrence is logged as it stands, the same error of the
-// same job again at most once a minute, with how often it recurred.
+// same job again at most once a minute, with how often it recurred. Times
+// are plat::MonotonicMs, so that a clock set back never silences a job.
 #pragma once
 
-#include "platform/DateTime.h"
+#include <cstdint>
 
 #include <QByteArray>
 #include <QList>
@@ -13,11 +14,11 @@
 
 class TRepeatedErrors {
 public:
-    static constexpr double kInterval = 60.0 / 86400.0;  // one minute in days
+    static constexpr int64_t kIntervalMs = 60000;
 
-    // The line to log for this occurrence of `line` for job `job` at `now`,
+    // The line to log for this occurrence of `line` for job `job` at `nowMs`,
     // or an empty text when it is kept back.
-    QString Filter(const QByteArray& job, const QString& line, plat::TDateTime now);
+    QString Filter(const QByteArray& job, const QString& line, int64_t nowMs);
     // The job's error has ended (done, or failing otherwise): the next
     // occurrence is a first one again.
     void Clear(const QByteArray& job);
@@ -29,7 +30,7 @@ public:
 private:
     struct Seen {
         QString line;
-        plat::TDateTime lastLogged = 0.0;
+        int64_t lastLoggedMs = 0;
         int keptBack = 0;
     };
     std::map<QByteArray, Seen> errors_;

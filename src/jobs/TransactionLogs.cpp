@@ -127,6 +127,15 @@ bool TimeOf(uint8_t tag, std::string_view t, uint64_t& unixTime)
     return true;
 }
 
+// The log time's form as the QR text names it.
+std::string TimeFormatOf(uint8_t tag, std::string_view t)
+{
+    if (tag == 0x02) return "unixTime";
+    const bool fraction = t.find('.') != std::string_view::npos || t.find(',') != std::string_view::npos;
+    if (tag == 0x17) return t.size() == 13 ? "utcTimeWithSeconds" : "utcTime";
+    return fraction ? "generalizedTimeWithMilliseconds" : "generalizedTime";
+}
+
 }  // namespace
 
 bool ParseLogMessage(const std::string& der, TLogMessage& out)
@@ -172,6 +181,7 @@ bool ParseLogMessage(const std::string& der, TLogMessage& out)
     if (t.tag != 0x02 || !UnsignedOf(t.value, counter) || counter > UINT32_MAX) return false;
     out.sigCounter = static_cast<uint32_t>(counter);
     if (!NextTlv(body, t)) return false;
+    out.logTimeFormat = TimeFormatOf(t.tag, t.value);
     if (t.tag == 0x02) {
         if (!UnsignedOf(t.value, out.logTime)) return false;
     } else if (t.tag == 0x17 || t.tag == 0x18) {
@@ -210,6 +220,7 @@ int ReadTransactionLogs(const plat::FsPath& path, uint32_t taNr, TTransactionLog
 
         TLogMessage m;
         if (!ParseLogMessage(der, m) || m.taNr != taNr) return EINVAL;
+        out.logTimeFormat = m.logTimeFormat;
         if (name.kind == "Start") {
             out.haveStart = true;
             out.startTime = LogTimeText(m.logTime);

@@ -17,6 +17,7 @@ struct TLogMessage {
     uint32_t taNr = 0;
     uint32_t sigCounter = 0;
     uint64_t logTime = 0;       // Unix seconds, whichever of the three forms the TSE wrote
+    std::string logTimeFormat;  // the form, by the names the QR text uses ("unixTime", ...)
     std::string signature;      // hex
 };
 
@@ -31,6 +32,7 @@ struct TTransactionLogs {
     std::string finishClient;       // and what its finish signed
     std::string finishProcessType;
     std::string finishProcessData;
+    std::string logTimeFormat;      // of its messages: "unixTime", "utcTime", ...
 };
 
 // An export archive holds no more than this for one transaction.

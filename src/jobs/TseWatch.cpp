@@ -29,7 +29,7 @@ void Reconnected(TMainForm& form, TJobPassState& st, uint32_t transactionCounter
 {
     st.Tse.Reconnected();
     form.Log(QStringLiteral("TSE wieder verbunden"));
-    form.NextTimeSet = 0.0;
+    form.NextTimeSet = 0;
     form.lbTANr->setText(QString::number(transactionCounter));
     const uint32_t signatureCounter = tse_getSignatureCounter(TseSN);
     if (TseRes == 0) form.lbSigNr->setText(QString::number(signatureCounter));

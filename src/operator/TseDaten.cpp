@@ -4,6 +4,7 @@
 #include "platform/Ansi.h"
 #include "platform/DateTime.h"
 #include "platform/Version.h"
+#include "platform/Monotonic.h"
 #include "shell/MainForm.h"
 #include "tse/ProcLib.h"
 #include "tse/TseLib.h"
@@ -28,6 +29,12 @@ QStringList HexLines(const std::string& hex)
     for (size_t pos = 0; pos < hex.size(); pos += ChunkLength)
         lines << "  " + plat::AnsiToQ(InsTZ(hex.substr(pos, ChunkLength), '-'));
     return lines;
+}
+
+// What the TSE's clock runs on, for whoever reads its log times.
+QString ClockText()
+{
+    return TseLocalClock ? QStringLiteral("Ortszeit (TSE_ZEIT=LOKAL)") : QStringLiteral("UTC");
 }
 
 // A hex value for the log record: all of it on one line.
@@ -76,9 +83,10 @@ void TMainForm::TSE_Daten_abfragen()
     TimeSyncInterval = static_cast<int32_t>(syncInterval);
     liTSE->addItem("  Sync.Interval:      " + QString::number(syncInterval) + " sec.");
     liTSE->addItem("  Zeitformat:         " + Text(tse_getTimeSyncVariant()));
+    liTSE->addItem(QStringLiteral("  Uhr der TSE:        ") + ClockText());
 
     liTSE->addItem("Signatur");
-    liTSE->addItem("  gültig bis:         " + Text(tse_getCertificateExpirationDate(TseSN)));
+    liTSE->addItem("  gültig bis:         " + Text(tse_getCertificateExpirationDate(TseSN)) + " UTC");
     liTSE->addItem("  Algorithmus:        " + Text(tse_getSignatureAlgorithm()));
     liTSE->addItem("  Zertifikate ID:     " + Text(tse_getCertificationId()));
 
@@ -118,7 +126,7 @@ void TMainForm::TSE_Daten_abfragen()
     int16_t remainingRetries = 0;
     tse_authenticateUser(TseAdminUser, TseAdminPin, loginResult, remainingRetries);
     tse_updateTime();
-    NextTimeSet = plat::Now() + (static_cast<double>(TimeSyncInterval) - 1.0) / 86400.0;
+    NextTimeSet = plat::MonotonicMs() + (static_cast<int64_t>(TimeSyncInterval) - 1) * 1000;
     tse_logOut(TseAdminUser);
 }
 
@@ -141,9 +149,10 @@ void TMainForm::Log_TSE_Daten()
     Log("°Zeitmanagement");
     Log("°  Sync.Interval:      " + QString::number(tse_getTimeSyncInterval()) + " sec.");
     Log("°  Zeitformat:         " + Text(tse_getTimeSyncVariant()));
+    Log(QStringLiteral("°  Uhr der TSE:        ") + ClockText());
 
     Log("°Signatur");
-    Log("°  gültig bis:         " + Text(tse_getCertificateExpirationDate(TseSN)));
+    Log("°  gültig bis:         " + Text(tse_getCertificateExpirationDate(TseSN)) + " UTC");
     Log("°  Algorithmus:        " + Text(tse_getSignatureAlgorithm()));
     Log("°  Zertifikate ID:     " + Text(tse_getCertificationId()));
 

@@ -48,6 +48,19 @@ TDateTime Now()
     return EncodeDateTime(d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second(), t.msec());
 }
 
+int64_t UtcUnixNow()
+{
+    bool overridden;
+    {
+        std::lock_guard<std::mutex> lock(OverrideMutex());
+        overridden = static_cast<bool>(OverrideFunction());
+    }
+    if (!overridden) return QDateTime::currentSecsSinceEpoch();
+    int year, month, day, hour, minute, second, msec;
+    DecodeDateTime(Now(), year, month, day, hour, minute, second, msec);
+    return QDateTime(QDate(year, month, day), QTime(hour, minute, second), Qt::LocalTime).toSecsSinceEpoch();
+}
+
 void SetNowOverride(std::function<TDateTime()> now)
 {
     std::lock_guard<std::mutex> lock(OverrideMutex());

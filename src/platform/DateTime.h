@@ -15,6 +15,11 @@ TDateTime Now();
 // Tests move the clock: while set, Now() returns what the function gives.
 void SetNowOverride(std::function<TDateTime()> now);
 
+// True UTC as Unix seconds. While the override of Now() is set, its local
+// time is taken through the local time zone, so that tests that move the
+// program's clock move this one too.
+int64_t UtcUnixNow();
+
 TDateTime EncodeDateTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0,
                          int msec = 0);
 void DecodeDateTime(TDateTime dt, int& year, int& month, int& day, int& hour, int& minute, int& second,

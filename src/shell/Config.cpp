@@ -1,6 +1,7 @@
 // The configuration file: where the TSE is, how far the last export went,
-// and which client ids may sign. The program owns three of its lines; an
-// administrator's own lines (KASSEN=, comments) stay as they are.
+// which client ids may sign, and whether the TSE's clock runs on local time.
+// The program owns three of its lines; an administrator's own lines
+// (KASSEN=, TSE_ZEIT=, comments) stay as they are.
 #include "shell/MainForm.h"
 
 #include "platform/Ansi.h"
@@ -119,6 +120,7 @@ void TMainForm::LoadConfig()
     TSE_Pfad.clear();
     LastSavedTANr = 0;
     AllowedClients.clear();
+    TseLocalClock = false;
     const QString path = IniPath(AktVerz);
     const QPointer<TMainForm> self(this);
 
@@ -154,11 +156,14 @@ void TMainForm::LoadConfig()
         if (line.startsWith(QStringLiteral("TSE_PFAD="))) TSE_Pfad = line.mid(9);
         if (line.startsWith(QStringLiteral("EXP_TANR="))) LastSavedTANr = static_cast<uint32_t>(StrToInt(line.mid(9)));
         if (line.startsWith(QStringLiteral("KASSEN="))) AllowedClients = ParseClientList(line.mid(7));
+        if (line.startsWith(QStringLiteral("TSE_ZEIT=")))
+            TseLocalClock = line.mid(9).trimmed().compare(QStringLiteral("LOKAL"), Qt::CaseInsensitive) == 0;
     }
     ini.Close();  // read only: everything it held has been read
 
     if (NewVers) SaveConfig();
     if (TSE_Pfad.isEmpty()) Log(QStringLiteral("Kein TSE-Pfad in Ini-Datei gefunden"));
+    if (TseLocalClock) Log(QStringLiteral("TSE-Uhr auf Ortszeit (TSE_ZEIT=LOKAL)"));
 
     // The stick may be plugged in late; the start-up goes on either way,
     // unless the program is to end: then nothing is waited for.

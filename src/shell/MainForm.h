@@ -62,7 +62,9 @@ public:
     // "*" allows every id it begins); empty allows every id.
     QStringList AllowedClients;
     int32_t TimeSyncInterval = 0;
-    std::atomic<plat::TDateTime> NextTimeSet{0.0};  // also written by the export worker
+    // When the TSE's time is due again, on plat::MonotonicMs: the wall clock
+    // may be set back or leave summer time. Also written by the export worker.
+    std::atomic<int64_t> NextTimeSet{0};
     QString JobListe;
     bool ProgEnde = false;
     bool TSE_running = false;

@@ -8,6 +8,7 @@
 #include "platform/Ansi.h"
 #include "platform/DateTime.h"
 #include "platform/Dialogs.h"
+#include "platform/Monotonic.h"
 #include "platform/Paths.h"
 #include "shell/MainForm.h"
 #include "tse/ProcLib.h"
@@ -279,6 +280,6 @@ void TMainForm::ReOpenTSE(int32_t timeout)
     int16_t remainingRetries = 0;
     tse_authenticateUser(TseAdminUser, TseAdminPin, loginResult, remainingRetries);
     tse_updateTime();
-    NextTimeSet = plat::Now() + (static_cast<double>(TimeSyncInterval) - 1.0) / 86400.0;
+    NextTimeSet = plat::MonotonicMs() + (static_cast<int64_t>(TimeSyncInterval) - 1) * 1000;
     tse_logOut(TseAdminUser);
 }

@@ -8,6 +8,7 @@ std::string TseSN;
 bool TseDebug = false;
 bool TseLogAll = false;
 bool TseLogFiles = false;
+bool TseLocalClock = false;
 
 const char* const TseLogFileName = "Vok_TSE.LOG";
 

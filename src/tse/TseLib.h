@@ -17,6 +17,9 @@ extern std::string TseSN;            // serial number of the open TSE, hex
 extern bool TseDebug;                // switch "/D"
 extern bool TseLogAll;               // switch "/L"
 extern bool TseLogFiles;             // switch "/F"
+// TSE_ZEIT=LOKAL of Vok_TSE.INI: the TSE's clock runs on local wall-clock
+// time labelled UTC, for registers that print START/ENDE as they come.
+extern bool TseLocalClock;
 
 extern const char* const TseLogFileName;  // "Vok_TSE.LOG"
 
@@ -35,6 +38,7 @@ std::string Get_ASN1_Data(const std::string& OktStr);
 std::string HexToText(const std::string& HexStr);
 std::string HexToBase64(const std::string& S);
 // A TSE log time (Unix seconds) as the answers write it: 'YYYY-MM-DDThh:nn:ss.000Z'.
+// It is UTC, unless TseLocalClock has set the TSE to local time.
 std::string LogTimeText(uint64_t logTime);
 
 // ---- Session and administration ---------------------------------------

@@ -79,7 +79,7 @@ std::string tse_getCertificateExpirationDate(const std::string& HexSN)
     const SerialArg serial(HexSN);
     uint64_t expiry = 0;
     if (!Ok(se_getCertificateExpirationDate(serial.bytes(), serial.length(), &expiry))) return {};
-    // Like every TSE time, read back as local wall-clock time.
+    // The certificate's end is a UTC instant whatever the TSE's clock runs on.
     const auto when = UnixTimeToDateTime(static_cast<uint32_t>(expiry), false);
     return plat::QToAnsi(plat::FormatDateTime(QStringLiteral("DD.MM.YY hh:nn:ss"), when));
 }

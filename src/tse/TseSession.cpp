@@ -60,9 +60,11 @@ void tse_initialize()
 
 void tse_updateTime()
 {
-    // The TSE runs on the shop's wall-clock time: local time goes in as if it
-    // were UTC, and every time read back is shown the same way.
-    const uint64_t now = DateTimeToUnixTime(plat::Now(), false);
+    // A Unix time is UTC, and the TSE's log times say so. Only TSE_ZEIT=LOKAL
+    // gives it local wall-clock time as if it were UTC (the clock then runs
+    // back an hour every October).
+    const int64_t utc = plat::UtcUnixNow();
+    const uint64_t now = TseLocalClock ? DateTimeToUnixTime(plat::Now(), false) : static_cast<uint64_t>(utc < 0 ? 0 : utc);
     Ok(se_updateTime(now));
 }
 

@@ -43,8 +43,8 @@ void ClearSignature(TTransResult& TransRes)
 
 }  // namespace
 
-// 'YYYY-MM-DDThh:nn:ss.000Z'. The TSE's clock runs on local wall-clock time
-// (see tse_updateTime), so this is local time although it ends in "Z".
+// 'YYYY-MM-DDThh:nn:ss.000Z': the Unix time as UTC. With TSE_ZEIT=LOKAL the
+// TSE's clock runs on local time (see tse_updateTime), and so does this.
 std::string LogTimeText(uint64_t logTime)
 {
     const auto when = UnixTimeToDateTime(static_cast<uint32_t>(logTime), false);

@@ -73,12 +73,16 @@ bool ParseLogMessage(const QByteArray& der, LogMessage& out, QString* why)
     }
     const int end = start + length;
     int pos = start, last = -1, lastTag = 0, lastStart = 0, lastLength = 0;
+    int prevTag = 0, prevStart = 0, prevLength = 0;
     while (pos < end) {
         int t = 0, s = 0, l = 0;
         if (!ReadTlv(der, pos, t, s, l) || s + l > end) {
             if (why) *why = QStringLiteral("broken element at %1").arg(pos);
             return false;
         }
+        prevTag = lastTag;
+        prevStart = lastStart;
+        prevLength = lastLength;
         last = pos;
         lastTag = t;
         lastStart = s;
@@ -91,6 +95,13 @@ bool ParseLogMessage(const QByteArray& der, LogMessage& out, QString* why)
     }
     out.signedPart = der.mid(start, last - start);
     out.signature = der.mid(lastStart, lastLength);
+    // The log time stands right before the signature.
+    out.logTime = -1;
+    if (prevTag == 0x02 && prevLength >= 1 && prevLength <= 8) {
+        qint64 v = 0;
+        for (int i = 0; i < prevLength; ++i) v = (v << 8) | static_cast<unsigned char>(der[prevStart + i]);
+        out.logTime = v;
+    }
     return true;
 }
 

@@ -10,6 +10,7 @@ namespace e2e {
 struct LogMessage {
     QByteArray signedPart;  // the concatenated elements before the signature
     QByteArray signature;   // the signature value (plain r || s)
+    qint64 logTime = -1;    // Unix seconds when the log time is an INTEGER, else -1
 };
 
 // False with a reason when the bytes are no such message.

@@ -12,7 +12,7 @@ using namespace jobtest;
 
 namespace {
 
-constexpr double kSecond = 1.0 / 86400.0;
+constexpr int64_t kSecond = 1000;  // on the monotonic clock
 
 QList<QByteArray> Refused(const QByteArray& code, const QByteArray& kasId, const QByteArray& bonId)
 {
@@ -88,10 +88,20 @@ TEST_F(Clients, IdsTheIniDoesNotNameNeverReachTheTse)
     EXPECT_EQ(TMainForm::Lines(form->liKas).size(), 2);
 }
 
+// An id the TSE does not take as a PrintableString is answered with the
+// TSE's own error, as any refused call, and takes no client slot.
+TEST_F(Clients, IdOutsidePrintableStringAnsweredWithTheTsesError)
+{
+    StartService();
+    EXPECT_EQ(Run("U", Bon("Kasse_01", "1", "x")), Refused("3003h", "Kasse_01", "1"));
+    EXPECT_EQ(Run("S", Bon("Kasse/01", "1", "x")).value(0), "CMD=BON OK");
+    EXPECT_EQ(TMainForm::Lines(form->liKas), QStringList{"Kasse/01"});
+}
+
 TEST(RefusedClients, HeldForAMinuteAndLoggedOnceAMinuteWithTheCount)
 {
     TRefusedClients refused;
-    const plat::TDateTime t0 = 46000.5;
+    const int64_t t0 = 3600000;
     refused.NoteRefusal("K1", 0x300B, t0);
     EXPECT_EQ(refused.Refusal("K1", t0 + 59 * kSecond), 0x300B);
     EXPECT_EQ(refused.Refusal("K1", t0 + 60 * kSecond), 0);
@@ -107,7 +117,7 @@ TEST(RefusedClients, HeldForAMinuteAndLoggedOnceAMinuteWithTheCount)
 TEST(RefusedClients, IdsNotSeenForTwoMinutesAreForgotten)
 {
     TRefusedClients refused;
-    const plat::TDateTime t0 = 46000.5;
+    const int64_t t0 = 3600000;
     for (int i = 0; i < 1000; ++i) refused.NoteRefusal("K" + std::to_string(i), 0x300B, t0);
     EXPECT_EQ(refused.Size(), 1000u);
     refused.NoteRefusal("Neu", 0x300B, t0 + 121 * kSecond);

@@ -138,28 +138,29 @@ TEST_F(ExportStatus, StatusOnlineAndOffline)
     form->liErr->clear();
 
     const auto on = Status("S1", "kasse01");
-    ASSERT_EQ(on.size(), 10);
+    ASSERT_EQ(on.size(), 11);
     EXPECT_EQ(on.mid(0, 4), (QList<QByteArray>{"CMD=STATUS OK", "TSE=ONLINE", "KASID=kasse01", "KASSE=BEKANNT"}));
     const auto v = SigValues("S1");
     EXPECT_FALSE(v["SN"].isEmpty());
     EXPECT_EQ(QByteArray::fromBase64(v["PUBKEY"]).size(), 97);
-    EXPECT_EQ(v["TIFO"], "unixTime");
+    EXPECT_EQ(v["TIFO"], "unixTime");     // how the TSE takes its time
+    EXPECT_EQ(v["LOGTIFO"], "unixTime");  // how it writes its log times
     EXPECT_EQ(v["HASHALGO"], "ecdsa-plain-SHA384");
     EXPECT_TRUE(v["ZERT1"].endsWith("_X509.cer")) << v["ZERT1"].constData();
-    EXPECT_EQ(on.value(9), "*EOF*");
+    EXPECT_EQ(on.value(10), "*EOF*");
     EXPECT_TRUE(LogText().contains("kasse01  Abfrage TSE-Status\r\n"));
 
     form->liErr->addItem(QString::fromUtf8("Hinweis: Größe"));
     form->liErr->addItem("zweiter");
     const auto notes = Status("S2", "Fremd");
     EXPECT_EQ(notes.value(3), "KASSE=UNBEKANNT");
-    EXPECT_EQ(notes.mid(9), (QList<QByteArray>{"MITTEILUNGEN", "Hinweis: Gr\xF6\xDF" "e", "zweiter", "*EOF*"}));
+    EXPECT_EQ(notes.mid(10), (QList<QByteArray>{"MITTEILUNGEN", "Hinweis: Gr\xF6\xDF" "e", "zweiter", "*EOF*"}));
 
     QFile::remove(tseDrive + "/TSE-IO.bin");
     const auto off = Status("S3", "KASSE01");
-    ASSERT_GE(off.size(), 9);
+    ASSERT_GE(off.size(), 10);
     EXPECT_EQ(off.value(0), "CMD=STATUS OK");
     EXPECT_TRUE(off.value(1).startsWith("TSE=OFFLINE ERR=")) << off.value(1).constData();
     EXPECT_EQ(off.value(3), "KASSE=BEKANNT");
-    EXPECT_EQ(off.mid(4, 5), (QList<QByteArray>{"SN=", "PUBKEY=", "TIFO=", "HASHALGO=", "ZERT1="}));
+    EXPECT_EQ(off.mid(4, 6), (QList<QByteArray>{"SN=", "PUBKEY=", "TIFO=", "HASHALGO=", "ZERT1=", "LOGTIFO="}));
 }

@@ -6,21 +6,21 @@
 
 namespace {
 
-constexpr double kSecond = 1.0 / 86400.0;
+constexpr int64_t kSecond = 1000;  // on the monotonic clock
 
 TEST(RepeatedErrors, FirstLineAsItStandsThenOnceAMinuteWithTheCount)
 {
     TRepeatedErrors errors;
-    double now = 45000.0;
+    int64_t now = 3600000;
     const QString line = "°Fehler beim Reset A.TSE  Err=16";
     EXPECT_EQ(errors.Filter("A.TSE", line, now), line);
     int logged = 0;
     for (int tick = 1; tick <= 4 * 59; ++tick) {  // four passes a second for 59 s
-        now += 0.25 * kSecond;
+        now += kSecond / 4;
         if (!errors.Filter("A.TSE", line, now).isEmpty()) ++logged;
     }
     EXPECT_EQ(logged, 0);
-    now += 1.5 * kSecond;
+    now += kSecond * 3 / 2;
     EXPECT_EQ(errors.Filter("A.TSE", line, now), line + "  (237x wiederholt)");
     EXPECT_TRUE(errors.Filter("A.TSE", line, now + kSecond).isEmpty());
 
@@ -34,13 +34,13 @@ TEST(RepeatedErrors, ClearedAndVanishedJobsStartAfresh)
 {
     TRepeatedErrors errors;
     const QString line = "x";
-    errors.Filter("A.TSE", line, 1.0);
-    errors.Filter("B.TSE", line, 1.0);
+    errors.Filter("A.TSE", line, 1000);
+    errors.Filter("B.TSE", line, 1000);
     errors.Clear("A.TSE");
-    EXPECT_EQ(errors.Filter("A.TSE", line, 1.0), line);
+    EXPECT_EQ(errors.Filter("A.TSE", line, 1000), line);
     errors.KeepOnly({"A.TSE"});
     EXPECT_EQ(errors.Size(), 1u);
-    EXPECT_EQ(errors.Filter("B.TSE", line, 1.0), line);
+    EXPECT_EQ(errors.Filter("B.TSE", line, 1000), line);
 }
 
 }  // namespace

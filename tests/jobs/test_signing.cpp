@@ -24,8 +24,18 @@ protected:
         plat::SetNowOverride([this] { return base + clock.elapsed() / 86400000.0; });
     }
 
+    // Sets the monotonic clock to t (ms), from where it runs on.
+    void MonotonicAt(int64_t t)
+    {
+        monotonic.restart();
+        monotonicBase = t;
+        plat::SetMonotonicOverride([this] { return monotonicBase + monotonic.elapsed(); });
+    }
+
     QElapsedTimer clock;
     plat::TDateTime base = 0;
+    QElapsedTimer monotonic;
+    int64_t monotonicBase = 0;
 };
 
 TEST_F(Signing, RegistersOnceAndEverySignatureVerifies)
@@ -109,21 +119,84 @@ TEST_F(Signing, TimeUpdateDueOneSecondBeforeTheInterval)
     const QString set = QStringLiteral("Zeit der TSE gesetzt, E=");
     const int before = int(LogText().count(set));
 
-    ClockAt(form->NextTimeSet - 3.0 / 86400);
+    MonotonicAt(form->NextTimeSet - 3000);
     Run("Early", Bon("K1", "2", "b"));
     EXPECT_EQ(LogText().count(set), before);
 
-    const plat::TDateTime due = form->NextTimeSet + 1.0 / 86400;
-    ClockAt(due);
+    const int64_t due = form->NextTimeSet + 1000;
+    MonotonicAt(due);
     Run("Due", Bon("K1", "3", "c"));
     EXPECT_EQ(LogText().count(set), before + 1);
-    const double ahead = (form->NextTimeSet - due) * 86400;
-    EXPECT_GE(ahead, interval - 1 - 0.01);
-    EXPECT_LE(ahead, interval - 1 + (clock.elapsed() / 1000.0) + 0.01);
+    const int64_t ahead = form->NextTimeSet - due;
+    EXPECT_GE(ahead, (interval - 1) * 1000);
+    EXPECT_LE(ahead, (interval - 1) * 1000 + monotonic.elapsed() + 10);
 
-    ClockAt(form->NextTimeSet + 1.0 / 86400);
+    MonotonicAt(form->NextTimeSet + 1000);
     WriteTseFaults("se_authenticateUser = 0x2000 once\n");
     EXPECT_EQ(Run("NoLogin", Bon("K1", "4", "d")).value(0), "CMD=BON OK");
     EXPECT_TRUE(LogText().contains(QRegularExpression("Admin-Login nicht möglich, E=2000h L=[0-9A-F]{4}h R=[0-9A-F]{4}h")));
     EXPECT_EQ(LogText().count(set), before + 2);
+}
+
+// The night summer time ends: the wall clock runs back an hour between two
+// receipts (a year ahead, inside the software TSE's certificate). Neither the time update nor the answer depends on it.
+TEST_F(Signing, ClockSetBackAnHourSignsBothReceipts)
+{
+    StartService({"/D"});
+    const QString set = QStringLiteral("Zeit der TSE gesetzt, E=");
+    ClockAt(plat::EncodeDateTime(2027, 10, 31, 2, 59, 59));
+    EXPECT_EQ(Run("Before", Bon("K1", "1", "a")).value(0), "CMD=BON OK");
+    const int sets = int(LogText().count(set));
+    ClockAt(plat::EncodeDateTime(2027, 10, 31, 2, 0, 1));
+    EXPECT_EQ(Run("After", Bon("K1", "2", "b")).value(0), "CMD=BON OK");
+    EXPECT_EQ(SigValues("After")["SIG"].isEmpty(), false);
+    // Still within the TSE's interval on the monotonic clock: no extra update.
+    EXPECT_EQ(LogText().count(set), sets);
+    EXPECT_FALSE(LogText().contains("3018h"));
+}
+
+// A TSE that wants its time every 2 s, and the wall clock set back between
+// the receipts: each is signed, none answered "time not set".
+TEST_F(Signing, ShortSyncIntervalAndClockSetBackNeverAnswerTimeNotSet)
+{
+    WriteTseSettings("timeSyncInterval=2\n");
+    StartService();
+    ASSERT_EQ(form->TimeSyncInterval, 2);
+    const plat::TDateTime night = plat::EncodeDateTime(2027, 10, 31, 2, 59, 58);
+    for (int i = 0; i < 3; ++i) {
+        ClockAt(night - i / 24.0);  // an hour further back each time
+        const QString job = "B" + QString::number(i);
+        EXPECT_EQ(Run(job, Bon("K1", QByteArray::number(i), "x")).value(0), "CMD=BON OK") << i;
+        RunFor(2100);  // the TSE's interval runs out
+    }
+    EXPECT_FALSE(LogText().contains("3018h"));
+}
+
+// A TSE that says its time is not set (its interval ran out while the
+// computer slept) gets the time and the call again; the register sees OK.
+TEST_F(Signing, TimeNotSetSetsTheTimeAndTriesOnceMore)
+{
+    StartService();
+    Run("Reg", Bon("K1", "1", "a"));
+    const QString set = QStringLiteral("Zeit der TSE nicht gesetzt (3018h), neuer Versuch");
+
+    WriteTseFaults("se_startTransaction = 0x3018 once\n");
+    EXPECT_EQ(Run("Start", Bon("K1", "2", "b")).value(0), "CMD=BON OK");
+    EXPECT_TRUE(LogText().contains("StartTransaction: " + set));
+
+    WriteTseFaults("se_finishTransaction = 0x3018 once\n");
+    EXPECT_EQ(Run("Finish", Bon("K1", "3", "c")).value(0), "CMD=BON OK");
+    EXPECT_TRUE(LogText().contains("FinishTransaction: " + set));
+    EXPECT_EQ(SigValues("Finish")["TRANR"].toUInt(), SigValues("Start")["TRANR"].toUInt() + 1);
+
+    // A client the TSE does not know yet: the time first, then its registration.
+    WriteTseFaults("se_startTransaction = 0x3018 once\n");
+    EXPECT_EQ(Run("New", Bon("K2", "1", "e")).value(0), "CMD=BON OK");
+    EXPECT_EQ(LogText().count("Neue Kasse registriert: K2"), 1);
+
+    // Once more only: a TSE that keeps refusing is answered with its error.
+    WriteTseFaults("se_startTransaction = 0x3018\n");
+    EXPECT_TRUE(Run("Twice", Bon("K1", "4", "d")).value(0).startsWith("CMD=BON ERR "));
+    EXPECT_TRUE(LogText().contains("StartTransaction nicht möglich, E=3018h"));
+    WriteTseFaults("");
 }

@@ -34,11 +34,17 @@ TEST(TransactionLogMessage, TheFieldsOfAFinishAndEveryFormOfItsTime)
 {
     const uint64_t t = 1765300600;  // 2025-12-09 17:16:40 UTC
     const std::string unixTime = Tlv(0x02, std::string("\x69\x38\x59\x78", 4));
-    for (const std::string& time : {unixTime, Tlv(0x17, "251209171640Z"), Tlv(0x18, "20251209171640Z"),
-                                    Tlv(0x18, "20251209171640.250Z")}) {
+    const std::pair<std::string, std::string> forms[] = {
+        {unixTime, "unixTime"},
+        {Tlv(0x17, "2512091716Z"), "utcTime"},
+        {Tlv(0x17, "251209171640Z"), "utcTimeWithSeconds"},
+        {Tlv(0x18, "20251209171640Z"), "generalizedTime"},
+        {Tlv(0x18, "20251209171640.250Z"), "generalizedTimeWithMilliseconds"}};
+    for (const auto& [time, format] : forms) {
         TLogMessage m;
         ASSERT_TRUE(ParseLogMessage(Message(time), m));
-        EXPECT_EQ(m.logTime, t);
+        EXPECT_EQ(m.logTime, format == "utcTime" ? t - 40 : t);
+        EXPECT_EQ(m.logTimeFormat, format);  // the QR text names it
         EXPECT_EQ(m.operationType, "FinishTransaction");
         EXPECT_EQ(m.clientId, "Kasse01");
         EXPECT_EQ(m.processData, "Beleg^1.00:Bar");

@@ -13,7 +13,6 @@ using namespace testenv;
 
 namespace {
 
-constexpr double OneSecond = 1.0 / 86400.0;
 
 // n hex bytes counting up from first, e.g. "0A0B0C".
 std::string CountingHex(int first, int n)
@@ -102,9 +101,10 @@ TEST_F(TseDatenTest, ViewOfAFreshTse)
     EXPECT_EQ(Between(v, "Unique ID", "Public Key").size(), 2);
 
     EXPECT_EQ(v.value(v.indexOf("Zeitmanagement") + 1), "  Sync.Interval:      1800 sec.");
+    EXPECT_EQ(v.value(v.indexOf("Zeitmanagement") + 3), "  Uhr der TSE:        UTC");
     const QStringList signatur = Between(v, "Signatur", "Unique ID");
     ASSERT_EQ(signatur.size(), 3);
-    EXPECT_TRUE(QRegularExpression(R"(^  gültig bis:         \d\d\.\d\d\.\d\d \d\d:\d\d:\d\d$)").match(signatur[0]).hasMatch())
+    EXPECT_TRUE(QRegularExpression(R"(^  gültig bis:         \d\d\.\d\d\.\d\d \d\d:\d\d:\d\d UTC$)").match(signatur[0]).hasMatch())
         << signatur[0].toStdString();
     EXPECT_EQ(signatur[2], "  Zertifikate ID:     BSI-K-TR-0000-2024");
 
@@ -121,17 +121,17 @@ TEST_F(TseDatenTest, ViewOfAFreshTse)
 
 TEST_F(TseDatenTest, ClockUpdateFollowsTheTsesInterval)
 {
-    const plat::TDateTime now = plat::Now();
-    plat::SetNowOverride([now] { return now; });
+    const int64_t now = plat::MonotonicMs();
+    plat::SetMonotonicOverride([now] { return now; });
 
     Refresh();
-    EXPECT_DOUBLE_EQ(form->NextTimeSet, now + 1799 * OneSecond);
+    EXPECT_EQ(form->NextTimeSet, now + 1799 * 1000);
 
     // A failed or zero interval makes every job pass set the clock.
     Refresh("se_getTimeSyncInterval value 0\n");
     EXPECT_EQ(form->TimeSyncInterval, 0);
     EXPECT_TRUE(View().contains("  Sync.Interval:      0 sec."));
-    EXPECT_DOUBLE_EQ(form->NextTimeSet, now - OneSecond);
+    EXPECT_EQ(form->NextTimeSet, now - 1000);
 }
 
 TEST_F(TseDatenTest, LongHexValuesBreakAfterSixteenBytes)
@@ -203,11 +203,11 @@ TEST_F(TseDatenTest, ClientsAndOpenTransactionsInViewAndRecord)
 TEST_F(TseDatenTest, RecordOfAFreshTseChangesNothingElse)
 {
     const QStringList view = View();
-    const plat::TDateTime nextTimeSet = form->NextTimeSet;
+    const int64_t nextTimeSet = form->NextTimeSet;
 
     form->Log_TSE_Daten();
     const QStringList r = LastRecord();
-    ASSERT_EQ(r.size(), 33);  // no client lines
+    ASSERT_EQ(r.size(), 34);  // no client lines
     EXPECT_EQ(r.mid(0, 8), (QStringList{" ", ">>>>>>>>>> TECHNISCHE DATEN DER TSE <<<<<<<<<<", "Verzeichnisse",
                                         "  Daten:  " + form->DatenVerz, "  Export: " + form->ExpVerz, "  TSE:    E:\\",
                                         "Versionen", "  Voktar: 2.1"}));

@@ -1,6 +1,9 @@
 #include "platform/DateTime.h"
 
+#include <QDateTime>
 #include <array>
+#include <cstdlib>
+#include <ctime>
 #include <gtest/gtest.h>
 
 using namespace plat;
@@ -63,4 +66,26 @@ TEST(DateTimeClock, OverrideReplacesTheLocalClockUntilCleared)
     SetNowOverride(nullptr);
     EXPECT_GT(Now(), EncodeDateTime(2020, 1, 1));
     EXPECT_NE(Now(), fixed);
+}
+
+// UTC from the system clock, and while a test moves the program's clock, that
+// local time through the zone: summer time and winter time alike.
+TEST(DateTimeClock, UtcUnixNowFollowsTheOverrideThroughTheLocalZone)
+{
+    EXPECT_NEAR(static_cast<double>(UtcUnixNow()), static_cast<double>(QDateTime::currentSecsSinceEpoch()), 2.0);
+    const QByteArray oldTz = qgetenv("TZ");
+    qputenv("TZ", "Europe/Berlin");
+    tzset();
+    SetNowOverride([] { return EncodeDateTime(2027, 7, 1, 14, 0, 0); });
+    const int64_t summer = UtcUnixNow();
+    SetNowOverride([] { return EncodeDateTime(2027, 12, 1, 14, 0, 0); });
+    const int64_t winter = UtcUnixNow();
+    SetNowOverride(nullptr);
+    if (oldTz.isNull())
+        qunsetenv("TZ");
+    else
+        qputenv("TZ", oldTz);
+    tzset();
+    EXPECT_EQ(summer, QDateTime(QDate(2027, 7, 1), QTime(12, 0), Qt::UTC).toSecsSinceEpoch());
+    EXPECT_EQ(winter, QDateTime(QDate(2027, 12, 1), QTime(13, 0), Qt::UTC).toSecsSinceEpoch());
 }

@@ -18,7 +18,6 @@ const QString NewTseHeading = ">>>>>>>>>> Neue TSE erkannt - Initialisierung ges
 const QString RecordHeading = ">>>>>>>>>> TECHNISCHE DATEN DER TSE <<<<<<<<<<";
 const QString ReactivationQuestion =
     "confirm: ACHTUNG! Die TSE wurde bereits deaktiviert.\r\nSoll sie wieder aktiviert werden?";
-constexpr double OneSecond = 1.0 / 86400.0;
 
 // The program log's lines without their time stamps.
 QStringList WithoutStamps(const QString& text)
@@ -274,23 +273,23 @@ TEST_F(StartupTest, ReOpenTseSetsTheNextClockUpdateOnlyWhenOpened)
     PrepareUsedTse();
     ASSERT_TRUE(StartAndWaitRunning());
     form->Timer1->stop();
-    const plat::TDateTime now = plat::Now();
-    plat::SetNowOverride([now] { return now; });
+    const int64_t now = plat::MonotonicMs();
+    plat::SetMonotonicOverride([now] { return now; });
 
-    form->NextTimeSet = 1000.0;
+    form->NextTimeSet = 1000;
     WriteTseFaults("se_openDirect = 0x1005\n");
     form->ReOpenTSE(5000);
     EXPECT_EQ(TseRes, 0x1005);
-    EXPECT_EQ(form->NextTimeSet, 1000.0);
+    EXPECT_EQ(form->NextTimeSet, 1000);
 
     WriteTseFaults("");
     form->ReOpenTSE(5000);
     EXPECT_EQ(TseRes, 0);
-    EXPECT_DOUBLE_EQ(form->NextTimeSet, now + 1799 * OneSecond);
+    EXPECT_EQ(form->NextTimeSet, now + 1799 * 1000);
 
     form->TimeSyncInterval = 0;  // its query failed at the start
     form->ReOpenTSE(5000);
-    EXPECT_DOUBLE_EQ(form->NextTimeSet, now - OneSecond);
+    EXPECT_EQ(form->NextTimeSet, now - 1000);
 }
 
 TEST_F(StartupTest, CloseGrantedDuringTheSplashEndsTheStart)

@@ -4,6 +4,7 @@
 
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
+#include "platform/Monotonic.h"
 #include "shell/MainForm.h"
 
 #include <QCoreApplication>
@@ -82,6 +83,7 @@ protected:
         delete form.data();
         plat::SetDialogResponder(nullptr);
         plat::SetNowOverride(nullptr);
+        plat::SetMonotonicOverride(nullptr);
         QDir::setCurrent(savedCwd);
     }
 

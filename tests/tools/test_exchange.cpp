@@ -205,4 +205,9 @@ TEST_F(ClientExchange, ExitCodesAndKeep)
     r = RunClient({"bon", "--qr", "--kasid", "K1", "--sigtext", QByteArray(101, 'x').constData()});
     EXPECT_EQ(r.exitCode, ExitUsage);
     EXPECT_EQ(service.jobs().size(), before + 1);
+    // Nor does a client id the TSE would refuse.
+    r = RunClient({"bon", "--qr", "--kasid", "Kasse_01", "--sigtext", "x"});
+    EXPECT_EQ(r.exitCode, ExitUsage);
+    EXPECT_TRUE(r.error.startsWith("--kasid may hold only")) << r.error.toStdString();
+    EXPECT_EQ(service.jobs().size(), before + 1);
 }

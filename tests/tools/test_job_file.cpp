@@ -42,18 +42,16 @@ TEST(JobFile, BytesOfEachCommand)
 
 TEST(JobFile, ValuesAreBytesUnlessWindows1252IsAsked)
 {
-    Options o = Opts(Command::Text, "K\xc3\xa4");  // "Kä" in UTF-8
+    Options o = Opts(Command::Text, "K1");
     o.sigtext = QByteArray("a\xff\x80 b;\t=", 8);  // not UTF-8, blanks, tab, "="
     JobResult r = MakeJob(o, Command::Text);
     ASSERT_TRUE(r.ok()) << r.error.toStdString();
-    EXPECT_EQ(r.job.kasid, "K\xc3\xa4");
     EXPECT_EQ(*r.job.sigtext, QByteArray("a\xff\x80 b;\t=", 8));
 
     o.encoding = TextEncoding::Cp1252;
     o.sigtext = "\xe2\x82\xac 5 \xc3\x9f";  // "€ 5 ß"
     r = MakeJob(o, Command::Text);
     ASSERT_TRUE(r.ok()) << r.error.toStdString();
-    EXPECT_EQ(r.job.kasid, "K\xe4");
     EXPECT_EQ(*r.job.sigtext, "\x80 5 \xdf");
 
     o.sigtext = "\xe2\x86\x92";  // an arrow: not in Windows-1252
@@ -96,5 +94,27 @@ TEST(JobFile, RefusesWhatTheServiceWouldCutOrMisread)
         Options br = o;
         br.sigtext = v;
         EXPECT_FALSE(MakeJob(br, Command::Bon).ok());
+    }
+}
+
+TEST(JobFile, ClientIdOnlyOfTheCharactersTheTseTakes)
+{
+    // Every character the TSE's log takes for a client id, and 30 of them.
+    for (const QByteArray& id : {QByteArray("AZaz09 '()+,-./:=?"), QByteArray(30, 'K')}) {
+        const JobResult r = MakeJob(Opts(Command::Bon, id), Command::Bon);
+        EXPECT_TRUE(r.ok()) << id.toStdString() << ": " << r.error.toStdString();
+    }
+    // An umlaut in either encoding, an underscore, controls other than line breaks, and what
+    // PrintableString leaves out of ASCII.
+    for (const QByteArray& id : {QByteArray("K\xc3\xa4sse"), QByteArray("Kasse_01"), QByteArray("K\t1"),
+                                 QByteArray("K*"), QByteArray("K@1"), QByteArray("K;1"), QByteArray("K\"1"),
+                                 QByteArray("K\x7f")}) {
+        for (const TextEncoding e : {TextEncoding::Bytes, TextEncoding::Cp1252}) {
+            Options o = Opts(Command::Status, id);
+            o.encoding = e;
+            const JobResult r = MakeJob(o, Command::Status);
+            EXPECT_FALSE(r.ok()) << id.toStdString();
+            EXPECT_TRUE(r.error.startsWith("--kasid")) << r.error.toStdString();
+        }
     }
 }

@@ -13,7 +13,7 @@ const QByteArray kBon =
     "SIG=c2lnbmF0dXJl\r\n*EOF*\r\n";
 const QByteArray kStatus =
     "CMD=STATUS OK\r\nTSE=ONLINE\r\nKASID=Kasse01\r\nKASSE=BEKANNT\r\nSN=ABCD\r\nPUBKEY=cHVia2V5\r\n"
-    "TIFO=unixTime\r\nHASHALGO=ecdsa-plain-SHA384\r\nZERT1=ABCD_X509.cer\r\n*EOF*\r\n";
+    "TIFO=unixTime\r\nHASHALGO=ecdsa-plain-SHA384\r\nZERT1=ABCD_X509.cer\r\nLOGTIFO=unixTime\r\n*EOF*\r\n";
 
 }  // namespace
 
@@ -29,10 +29,14 @@ TEST(QrText, DsfinvkFieldOrder)
 
 TEST(QrText, TimeFormatAndMissingParts)
 {
+    // The log's format counts, not how the TSE takes its time.
     QByteArray status = kStatus;
-    status.replace("TIFO=unixTime", "TIFO=utcTime");
-    EXPECT_TRUE(BuildQrText(ParseAnswer(kBon), ParseAnswer(status)).text.contains(";utcTime;"));
-    status.replace("TIFO=utcTime", "TIFO=7");  // no DSFinV-K format
+    status.replace("LOGTIFO=unixTime", "LOGTIFO=generalizedTimeWithMilliseconds");
+    status.replace("\nTIFO=unixTime", "\nTIFO=utcTime");
+    EXPECT_TRUE(BuildQrText(ParseAnswer(kBon), ParseAnswer(status)).text.contains(";generalizedTimeWithMilliseconds;"));
+    status.replace("LOGTIFO=generalizedTimeWithMilliseconds", "LOGTIFO=7");  // no DSFinV-K format
+    EXPECT_TRUE(BuildQrText(ParseAnswer(kBon), ParseAnswer(status)).text.contains(";unixTime;"));
+    status.replace("LOGTIFO=7\r\n", "");  // an older service: never the time-sync variant
     EXPECT_TRUE(BuildQrText(ParseAnswer(kBon), ParseAnswer(status)).text.contains(";unixTime;"));
 
     QByteArray noKey = kStatus;

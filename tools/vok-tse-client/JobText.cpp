@@ -16,6 +16,21 @@ QString Checked(const char* option, const QByteArray& v, int maxBytes)
     return {};
 }
 
+// A TSE writes the client id into its log as an ASN.1 PrintableString and
+// refuses any other character, so the id is refused here, before a job
+// exists, rather than as an ERR answer from the TSE.
+QString CheckedClientId(const QByteArray& id)
+{
+    static const QByteArray punctuation = " '()+,-./:=?";
+    for (const char c : id) {
+        const bool alnum = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+        if (!alnum && !punctuation.contains(c))
+            return QStringLiteral("--kasid may hold only A-Z a-z 0-9, the blank and ' ( ) + , - . / : = ? "
+                                  "(the TSE refuses any other character)");
+    }
+    return {};
+}
+
 void Line(QByteArray& out, const char* key, const QByteArray& value)
 {
     out += key;
@@ -53,6 +68,7 @@ JobResult MakeJob(const Options& o, Command command)
         into = e.bytes;
     };
     take("--kasid", o.kasid, MaxKasIdBytes, r.job.kasid);
+    if (r.error.isEmpty()) r.error = CheckedClientId(r.job.kasid);
     if (command == Command::Bon && o.bonid) take("--bonid", *o.bonid, MaxBonIdBytes, r.job.bonid.emplace());
     if ((command == Command::Bon || command == Command::Text) && o.sigtext)
         take("--sigtext", *o.sigtext, MaxSigTextBytes, r.job.sigtext.emplace());

@@ -11,9 +11,11 @@ QrResult BuildQrText(const Answer& bon, const Answer& status)
     const QByteArray signature = bon.value("SIG");
     if (signature.isEmpty()) return {{}, QStringLiteral("the BON answer has no signature")};
 
-    QByteArray timeFormat = status.value("TIFO");
-    if (timeFormat != "unixTime" && timeFormat != "utcTime" && timeFormat != "generalizedTime")
-        timeFormat = "unixTime";
+    // The form of the TSE's log times, never how it takes its time (TIFO).
+    static const QList<QByteArray> named = {"unixTime", "utcTime", "utcTimeWithSeconds", "generalizedTime",
+                                            "generalizedTimeWithMilliseconds"};
+    QByteArray timeFormat = status.value("LOGTIFO");
+    if (!named.contains(timeFormat)) timeFormat = "unixTime";
 
     QByteArray qr = "V0;";
     qr += bon.value("KASID");

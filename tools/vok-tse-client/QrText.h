@@ -18,9 +18,10 @@ struct QrResult {
     bool ok() const { return error.isEmpty(); }
 };
 
-// The time format is the TSE's (STATUS "TIFO=") when it is one that DSFinV-K
-// names, else "unixTime"; the start and end times are taken as the answer
-// gives them.
+// The time format is the form of the TSE's log times (STATUS "LOGTIFO=")
+// when it is one that DSFinV-K names, else "unixTime" (a TSE without a
+// transaction yet, an older service); the start and end times are taken as
+// the answer gives them.
 QrResult BuildQrText(const Answer& bon, const Answer& status);
 
 }  // namespace vokclient

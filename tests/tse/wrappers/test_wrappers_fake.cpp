@@ -8,10 +8,13 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <ctime>
 #include <functional>
 #include <gtest/gtest.h>
 
 using fakese::Bytes;
+using fakese::Call;
+using fakese::Calls;
 using fakese::FreeReport;
 using fakese::Only;
 using fakese::script;
@@ -177,11 +180,26 @@ TEST_F(Wrappers, SerialArgumentsDropAnOddLastDigit)
     EXPECT_EQ(Only("se_exportPublicKey").data, (std::vector<Bytes>{std::nullopt}));
 }
 
-TEST_F(Wrappers, UpdateTimeSendsTheWallClockAsUnixSeconds)
+// The TSE gets true UTC; TSE_ZEIT=LOKAL gives it the wall clock as if it were UTC.
+TEST_F(Wrappers, UpdateTimeSendsUtcOrWithTheLocalSettingTheWallClock)
 {
-    plat::SetNowOverride([] { return plat::EncodeDateTime(2024, 1, 1, 12, 30, 15, 900); });
+    const QByteArray oldTz = qgetenv("TZ");
+    qputenv("TZ", "Europe/Berlin");
+    tzset();
+    plat::SetNowOverride([] { return plat::EncodeDateTime(2024, 1, 1, 12, 30, 15, 900); });  // 11:30:15 UTC
     tse_updateTime();
-    EXPECT_EQ(Only("se_updateTime").nums, (std::vector<uint64_t>{1704112215}));
+    TseLocalClock = true;
+    tse_updateTime();
+    TseLocalClock = false;
+    if (oldTz.isNull())
+        qunsetenv("TZ");
+    else
+        qputenv("TZ", oldTz);
+    tzset();
+    std::vector<uint64_t> sent;
+    for (const Call& c : Calls())
+        if (c.fn == "se_updateTime") sent.push_back(c.nums.at(0));
+    EXPECT_EQ(sent, (std::vector<uint64_t>{1704108615, 1704112215}));
 }
 
 TEST_F(Wrappers, TimeSyncVariantAndLifeCycleTexts)
