@@ -79,6 +79,8 @@ void ScanForTA(TMainForm& form, TJobContext& ctx, TJobPassState& st)
 
     QStringList jobNames;
     for (const QByteArray& name : names) {
+        // A job file a deletion holds aside for an instant is no job of its own.
+        if (plat::IsSetAsideName(name)) continue;
         ctx.JobDateien << name;
         jobNames << plat::DisplayName(name.left(name.size() - 4));
     }

@@ -448,3 +448,20 @@ TEST(FieldHardening, AValueCutToItsProtocolLengthIsLoggedOnce)
     EXPECT_EQ(log.count("Kasse01  SIGTEXT von 100000 auf 100 Bytes gek\xFCrzt (Lang)"), 1) << log.toStdString();
     EXPECT_EQ(log.count("Kasse01  BONID von 12 auf 10 Bytes gek\xFCrzt (Lang)"), 1) << log.toStdString();
 }
+
+// A deletion moves a job file aside for an instant; a kill in that instant
+// leaves it there. The next start puts back what the journal does not know
+// (a register's new job the deletion caught), and the job is answered.
+TEST(FieldHardening, AJobLeftAsideByAKilledDeletionIsPutBackAndSigned)
+{
+    e2e::Service svc;
+    QDir().mkpath(svc.JobDir());
+    ASSERT_TRUE(WriteRaw(QFile::encodeName(svc.JobDir() + "/.vok-del.Zurueck.TSE"),
+                         Bon("Kasse01", "9", "Zurueck^1.00:Bar")));
+    QString why;
+    ASSERT_TRUE(svc.Start(&why)) << why.toStdString();
+    ASSERT_TRUE(WaitFor([&] { return QFile::exists(svc.JobDir() + "/Zurueck.SIG"); })) << svc.ReadLog().toStdString();
+    EXPECT_FALSE(QFile::exists(svc.JobDir() + "/.vok-del.Zurueck.TSE"));
+    EXPECT_FALSE(QFile::exists(svc.JobDir() + "/.vok-del.Zurueck.SIG"));
+    EXPECT_EQ(svc.Terminate(10000), 0);
+}
