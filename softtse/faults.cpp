@@ -73,6 +73,9 @@ void FaultFile::parse(const std::string &text)
                 d.once = true;
             else if (w.size() != 3)
                 continue;
+        } else if (w[1] == "delay" && w.size() == 3 && parseNumber(w[2], number) && number >= 0) {
+            d.action.kind = FaultAction::Delay;
+            d.action.value = static_cast<uint64_t>(number);
         } else if (w[1] == "value" && w.size() == 3 && parseNumber(w[2], number)) {
             d.action.kind = FaultAction::Value;
             d.action.value = static_cast<uint64_t>(number);

@@ -11,10 +11,10 @@
 namespace softtse {
 
 struct FaultAction {
-    enum Kind { None, Fail, Value };
+    enum Kind { None, Fail, Value, Delay };
     Kind kind = None;
     int32_t code = 0;   // Fail: the result code to return
-    uint64_t value = 0; // Value: the out-value to report (bit pattern)
+    uint64_t value = 0; // Value: the out-value to report (bit pattern); Delay: milliseconds
 };
 
 class FaultFile {

@@ -1,5 +1,8 @@
 #include "session.h"
 
+#include <chrono>
+#include <thread>
+
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -17,6 +20,11 @@ Call::Call(const char *function, const char *openPath) : session_(session()), lo
     const std::string device = openPath ? normaliseDevicePath(openPath) : session_.lastDevicePath;
     if (!device.empty())
         fault_ = session_.faults.check(stateFolderOf(device) + "/faults", function);
+    // A slow TSE: the call takes this long, then goes on as usual.
+    if (fault_.kind == FaultAction::Delay) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(fault_.value));
+        fault_ = {};
+    }
 }
 
 Call::~Call()

@@ -17,6 +17,19 @@
 
 namespace {
 
+// The watchdog's time stretched for one export, however it ends.
+class LongTseCall {
+public:
+    static constexpr int kAllowedSeconds = 60 * 60;
+    explicit LongTseCall(TMainForm& form) : form_(form) { form_.LongTseCallBegins(kAllowedSeconds); }
+    ~LongTseCall() { form_.LongTseCallEnds(); }
+    LongTseCall(const LongTseCall&) = delete;
+    LongTseCall& operator=(const LongTseCall&) = delete;
+
+private:
+    TMainForm& form_;
+};
+
 QString Erg()
 {
     return QString::fromLatin1(ErgStr());
@@ -127,6 +140,9 @@ void Cmd_Export_von_TSE(TMainForm& form, TJobContext& ctx)
         if (r.VonTANr > r.BisTANr) {
             FName.clear();
         } else {
+            // An export of many transactions can take minutes, during which
+            // this thread sends systemd no sign of life.
+            const LongTseCall longCall(form);
             // A failed re-open does not stop the attempt.
             ReOpenForExport(form, 60000);
             if (r.counterAsked) openAtExport = OpenTransactionNumbers(openQueryRes);

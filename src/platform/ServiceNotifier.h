@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 
 namespace plat {
 
@@ -18,6 +19,13 @@ public:
     int Alive();     // WATCHDOG=1
     int Stopping();  // STOPPING=1, sent once however often it is called
 
+    // A call that holds the thread of the pings longer than the watchdog
+    // allows (a TSE's data export of many transactions) stretches the
+    // watchdog's time to `allowed` first; LongCallEnds sets it back. Both do
+    // nothing without a watchdog.
+    int LongCallBegins(std::chrono::seconds allowed);
+    int LongCallEnds();
+
     // How often Alive is due: half the watchdog's time, so that one late
     // ping is not yet a missed one; zero when no watchdog is set.
     std::chrono::milliseconds AliveInterval() const { return aliveInterval_; }
@@ -26,6 +34,7 @@ private:
     int Send(const char* state);
 
     std::chrono::milliseconds aliveInterval_{0};
+    uint64_t watchdogUsec_ = 0;
     bool stoppingSent_ = false;
 };
 

@@ -407,6 +407,16 @@ void TMainForm::ServiceStarted()
     ReportToService(notifier_->Alive());
 }
 
+void TMainForm::LongTseCallBegins(int allowedSeconds)
+{
+    ReportToService(notifier_->LongCallBegins(std::chrono::seconds(allowedSeconds)));
+}
+
+void TMainForm::LongTseCallEnds()
+{
+    ReportToService(notifier_->LongCallEnds());
+}
+
 void TMainForm::ReportToService(int err)
 {
     if (err != 0 && err != lastNotifyError_)

@@ -134,6 +134,12 @@ public:
     bool EndRequested() const;
 
     void Log(const QString& Msg);           // safe from any thread
+
+    // Around a TSE call on the window thread that may outlast systemd's
+    // watchdog (a data export): its time is stretched to `allowed` and set
+    // back afterwards.
+    void LongTseCallBegins(int allowedSeconds);
+    void LongTseCallEnds();
     void ZelnorsTestLog(const QString& Msg);
 
     void LoadConfig();

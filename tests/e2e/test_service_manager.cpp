@@ -2,11 +2,15 @@
 // with a datagram socket of its own and reads what the program tells it.
 #include "ServiceHarness.h"
 
+#include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <poll.h>
 #include <string>
+#include <vector>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -100,4 +104,45 @@ TEST(ServiceManager, WithoutAWatchdogOnlyReadyAndStopping)
     EXPECT_EQ(systemd.Next(600), "");
     EXPECT_EQ(svc.Terminate(), 0);
     EXPECT_EQ(systemd.Next(1000), "STOPPING=1");
+}
+
+// An EXPORT job holds the thread of the pings for as long as the TSE takes to
+// export; a long one must not look like a hung service.
+TEST(ServiceManager, AnExportLongerThanTheWatchdogStretchesItsTime)
+{
+    QTemporaryDir tmp;
+    const QString path = tmp.filePath("notify");
+    NotifySocket systemd(path);
+    ASSERT_TRUE(systemd.Bound());
+
+    e2e::Service svc;
+    svc.SetEnvironment("NOTIFY_SOCKET", path);
+    svc.SetEnvironment("WATCHDOG_USEC", "400000");
+    QString why;
+    ASSERT_TRUE(svc.Start(&why)) << why.toStdString();
+    ASSERT_EQ(systemd.Next(5000), "READY=1");
+
+    ASSERT_EQ(svc.Client({"bon", "--kasid", "Kasse01", "--bonid", "1", "--sigtext", "Beleg^1.00:Bar"}).exitCode, 0);
+    // The TSE takes four watchdog times for the export.
+    QDir().mkpath(svc.DriveDir() + "/.softtse");
+    QFile faults(svc.DriveDir() + "/.softtse/faults");
+    ASSERT_TRUE(faults.open(QIODevice::WriteOnly));
+    faults.write("se_exportDataToFile delay 1600\n");
+    faults.close();
+    const e2e::ClientResult exp = svc.Client({"export", "--kasid", "Kasse01"});
+    EXPECT_EQ(exp.exitCode, 0) << exp.out.toStdString() << exp.err.toStdString();
+
+    // Pings go on every 200 ms: read what was sent meanwhile, up to the
+    // watchdog's time set back.
+    const std::string stretch = "WATCHDOG=1\nWATCHDOG_USEC=3600000000";
+    const std::string setBack = "WATCHDOG_USEC=400000\nWATCHDOG=1";
+    bool stretched = false, back = false;
+    for (int n = 0; n < 60 && !back; ++n) {
+        const std::string m = systemd.Next(1000);
+        stretched = stretched || m == stretch;
+        back = stretched && m == setBack;
+    }
+    EXPECT_TRUE(stretched);
+    EXPECT_TRUE(back);
+    EXPECT_EQ(svc.Terminate(), 0);
 }
