@@ -111,6 +111,7 @@ THealthInputs SampleInputs()
     in.signatureCounter = 40;
     in.openTransactions = 1;
     in.clients = 2;
+    in.clientSlots = 100;
     in.logMemoryFreePercent = 99;
     in.diskFreeBytes = 123456789;
     in.pid = 4711;
@@ -148,6 +149,8 @@ TEST(HealthStatus, TheFileHoldsEveryFieldInItsForm)
     EXPECT_EQ(o.value("signature_counter").toInteger(), 40);
     EXPECT_EQ(o.value("open_transactions").toInteger(), 1);
     EXPECT_EQ(o.value("clients").toInteger(), 2);
+    EXPECT_EQ(o.value("client_slots").toInteger(), 100);
+    EXPECT_EQ(o.value("client_slots_free").toInteger(), 98);
     EXPECT_EQ(o.value("log_memory_free_percent").toInteger(), 99);
     EXPECT_EQ(o.value("jobs_waiting").toInteger(), 0);
     EXPECT_TRUE(o.value("last_job").isNull());
@@ -161,6 +164,18 @@ TEST(HealthStatus, TheFileHoldsEveryFieldInItsForm)
     EXPECT_TRUE(o.value("updated").toString().startsWith("2025-12-09T12:00:00")) << o.value("updated").toString().toStdString();
     // Nothing is left beside it.
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{kHealthFileName});
+}
+
+TEST(HealthStatus, ClientSlotsUnknownAreNullNeverNoneFree)
+{
+    THealthInputs in = SampleInputs();
+    in.clientSlots = 0;  // the TSE did not answer the query
+    QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(HealthJson(in, 46000.5))).object();
+    EXPECT_TRUE(o.value("client_slots").isNull());
+    EXPECT_TRUE(o.value("client_slots_free").isNull());
+    in.clientSlots = 1;  // more registered than slots: none free, not a wrapped number
+    o = QJsonDocument::fromJson(QByteArray::fromStdString(HealthJson(in, 46000.5))).object();
+    EXPECT_EQ(o.value("client_slots_free").toInteger(), 0);
 }
 
 TEST(HealthStatus, WrittenOnEveryChangeAndAtLeastEveryTenSeconds)
