@@ -54,20 +54,30 @@ private:
     bool bound_ = false;
 };
 
+
+// The test stands in for systemd: its socket is NOTIFY_SOCKET of a service
+// started with the given WATCHDOG_USEC (none when empty).
+class ServiceManager : public ::testing::Test {
+protected:
+    QTemporaryDir tmp;
+    NotifySocket systemd{tmp.filePath("notify")};
+    e2e::Service svc;
+
+    void StartUnder(const QString& watchdogUsec)
+    {
+        ASSERT_TRUE(systemd.Bound());
+        svc.SetEnvironment("NOTIFY_SOCKET", tmp.filePath("notify"));
+        if (!watchdogUsec.isEmpty()) svc.SetEnvironment("WATCHDOG_USEC", watchdogUsec);
+        QString why;
+        ASSERT_TRUE(svc.Start(&why)) << why.toStdString();
+    }
+};
+
 }  // namespace
 
-TEST(ServiceManager, ReadyThenWatchdogPingsThenStoppingAtTheEnd)
+TEST_F(ServiceManager, ReadyThenWatchdogPingsThenStoppingAtTheEnd)
 {
-    QTemporaryDir tmp;
-    const QString path = tmp.filePath("notify");
-    NotifySocket systemd(path);
-    ASSERT_TRUE(systemd.Bound());
-
-    e2e::Service svc;
-    svc.SetEnvironment("NOTIFY_SOCKET", path);
-    svc.SetEnvironment("WATCHDOG_USEC", "400000");  // a ping due every 200 ms
-    QString why;
-    ASSERT_TRUE(svc.Start(&why)) << why.toStdString();
+    ASSERT_NO_FATAL_FAILURE(StartUnder("400000"));  // a ping due every 200 ms
 
     // Nothing before the start-up has ended: a watchdog runs only from READY on.
     EXPECT_EQ(systemd.Next(5000), "READY=1");
@@ -89,17 +99,9 @@ TEST(ServiceManager, ReadyThenWatchdogPingsThenStoppingAtTheEnd)
     EXPECT_EQ(systemd.Next(300), "");
 }
 
-TEST(ServiceManager, WithoutAWatchdogOnlyReadyAndStopping)
+TEST_F(ServiceManager, WithoutAWatchdogOnlyReadyAndStopping)
 {
-    QTemporaryDir tmp;
-    const QString path = tmp.filePath("notify");
-    NotifySocket systemd(path);
-    ASSERT_TRUE(systemd.Bound());
-
-    e2e::Service svc;
-    svc.SetEnvironment("NOTIFY_SOCKET", path);
-    QString why;
-    ASSERT_TRUE(svc.Start(&why)) << why.toStdString();
+    ASSERT_NO_FATAL_FAILURE(StartUnder({}));
     EXPECT_EQ(systemd.Next(5000), "READY=1");
     EXPECT_EQ(systemd.Next(600), "");
     EXPECT_EQ(svc.Terminate(), 0);
@@ -108,18 +110,9 @@ TEST(ServiceManager, WithoutAWatchdogOnlyReadyAndStopping)
 
 // An EXPORT job holds the thread of the pings for as long as the TSE takes to
 // export; a long one must not look like a hung service.
-TEST(ServiceManager, AnExportLongerThanTheWatchdogStretchesItsTime)
+TEST_F(ServiceManager, AnExportLongerThanTheWatchdogStretchesItsTime)
 {
-    QTemporaryDir tmp;
-    const QString path = tmp.filePath("notify");
-    NotifySocket systemd(path);
-    ASSERT_TRUE(systemd.Bound());
-
-    e2e::Service svc;
-    svc.SetEnvironment("NOTIFY_SOCKET", path);
-    svc.SetEnvironment("WATCHDOG_USEC", "400000");
-    QString why;
-    ASSERT_TRUE(svc.Start(&why)) << why.toStdString();
+    ASSERT_NO_FATAL_FAILURE(StartUnder("400000"));
     ASSERT_EQ(systemd.Next(5000), "READY=1");
 
     ASSERT_EQ(svc.Client({"bon", "--kasid", "Kasse01", "--bonid", "1", "--sigtext", "Beleg^1.00:Bar"}).exitCode, 0);
