@@ -6,7 +6,7 @@
 
 #include "platform/Ansi.h"
 #include "platform/Paths.h"
-#include "shell/MainForm.h"
+#include "core/Core.h"
 #include "tse/ProcLib.h"
 #include "tse/TseLib.h"
 #include "tse/TseLib_C_Dekl.h"
@@ -21,13 +21,13 @@ namespace {
 class LongTseCall {
 public:
     static constexpr int kAllowedSeconds = 60 * 60;
-    explicit LongTseCall(TMainForm& form) : form_(form) { form_.LongTseCallBegins(kAllowedSeconds); }
-    ~LongTseCall() { form_.LongTseCallEnds(); }
+    explicit LongTseCall(TCore& core) : core_(core) { core_.LongTseCallBegins(kAllowedSeconds); }
+    ~LongTseCall() { core_.LongTseCallEnds(); }
     LongTseCall(const LongTseCall&) = delete;
     LongTseCall& operator=(const LongTseCall&) = delete;
 
 private:
-    TMainForm& form_;
+    TCore& core_;
 };
 
 QString Erg()
@@ -44,11 +44,11 @@ struct ExportRange {
     QString invalid;            // the unreadable values, for the log
 };
 
-ExportRange GetRange(const TMainForm& form, const TJobContext& ctx)
+ExportRange GetRange(const TCore& core, const TJobContext& ctx)
 {
     ExportRange r;
     if (ctx.ExpVonTA.empty()) {
-        r.VonTANr = form.LastSavedTANr + 1;
+        r.VonTANr = core.LastSavedTANr + 1;
     } else if (!ParseTANr(ctx.ExpVonTA, r.VonTANr)) {
         r.valid = false;
         r.invalid += " VONTA=" + Txt(ctx.ExpVonTA);
@@ -80,10 +80,10 @@ std::optional<std::set<uint32_t>> OpenTransactionNumbers(int32_t& res)
     return numbers;
 }
 
-void ReOpenForExport(TMainForm& form, int32_t timeout)
+void ReOpenForExport(TCore& core, int32_t timeout)
 {
-    form.ReOpenTSE(timeout);
-    if (TseRes != 0) form.Log("  Fehler beim Export, erneutes Öffnen der TSE unmöglich (" + Erg() + ")");
+    core.ReOpenTSE(timeout);
+    if (TseRes != 0) core.Log("  Fehler beim Export, erneutes Öffnen der TSE unmöglich (" + Erg() + ")");
 }
 
 // Where the marker goes after a default export up to bisTaNr.
@@ -119,9 +119,9 @@ bool ParseTANr(const std::string& text, uint32_t& value)
     return true;
 }
 
-void Cmd_Export_von_TSE(TMainForm& form, TJobContext& ctx)
+void Cmd_Export_von_TSE(TCore& core, TJobContext& ctx)
 {
-    const ExportRange r = GetRange(form, ctx);
+    const ExportRange r = GetRange(core, ctx);
     QString FName = "EXP_" + QString::number(r.VonTANr) + "-" + QString::number(r.BisTANr) + ".TAR";
 
     bool exported = false;
@@ -132,40 +132,40 @@ void Cmd_Export_von_TSE(TMainForm& form, TJobContext& ctx)
     int32_t openQueryRes = 0;
     if (!r.valid) {
         // A range that cannot be read is not guessed at: nothing is exported.
-        form.Log(Txt(ctx.KasID) + "  Export TSE-Daten nicht möglich, keine Transaktionsnummer:" + r.invalid);
+        core.Log(Txt(ctx.KasID) + "  Export TSE-Daten nicht möglich, keine Transaktionsnummer:" + r.invalid);
         FName.clear();
         answerRes = ErrorParameterMismatch;
     } else {
-        form.Log(Txt(ctx.KasID) + "  Export TSE-Daten " + FName);
+        core.Log(Txt(ctx.KasID) + "  Export TSE-Daten " + FName);
         if (r.VonTANr > r.BisTANr) {
             FName.clear();
         } else {
             // An export of many transactions can take minutes, during which
             // this thread sends systemd no sign of life.
-            const LongTseCall longCall(form);
+            const LongTseCall longCall(core);
             // A failed re-open does not stop the attempt.
-            ReOpenForExport(form, 60000);
+            ReOpenForExport(core, 60000);
             if (r.counterAsked) openAtExport = OpenTransactionNumbers(openQueryRes);
             tse_exportDataToFile({}, r.VonTANr, r.BisTANr, 0, 0,
-                                 plat::QToAnsi(plat::NativePath(form.ExpVerz + "\\" + FName)));
+                                 plat::QToAnsi(plat::NativePath(core.ExpVerz + "\\" + FName)));
             exported = TseRes == 0;
-            if (!exported) form.Log("  Fehler beim Export (" + Erg() + ")");
+            if (!exported) core.Log("  Fehler beim Export (" + Erg() + ")");
         }
         answerRes = TseRes;
     }
 
     // Written also when the file could not be created: the answer is kept
     // and written again on later passes.
-    Rewrite_SigFile(form, ctx);
+    Rewrite_SigFile(core, ctx);
     WriteSigLine(ctx, answerRes == 0 ? std::string("CMD=EXPORT OK") : "CMD=EXPORT ERR " + ErgStrOf(answerRes));
     WriteSigLine(ctx, "KASID=" + ctx.KasID);
     WriteSigLine(ctx, "VONTA=" + std::to_string(r.VonTANr));
     WriteSigLine(ctx, "BISTA=" + std::to_string(r.BisTANr));
     WriteSigLine(ctx, "DATEI=" + plat::QToAnsi(FName));
     WriteSigLine(ctx, "*EOF*");
-    Close_SigFile(form, ctx);
+    Close_SigFile(core, ctx);
 
-    ReOpenForExport(form, 5000);
+    ReOpenForExport(core, 5000);
 
     // The marker moves only over transactions that really went out, or when
     // the counter showed there was nothing new; a refused export or an
@@ -178,15 +178,15 @@ void Cmd_Export_von_TSE(TMainForm& form, TJobContext& ctx)
     // would already have passed, so the marker stays below it: the next
     // default export repeats from there and takes the late finish along.
     if (!openAtExport) {
-        form.Log("  Export: offene Transaktionen nicht abfragbar (" +
+        core.Log("  Export: offene Transaktionen nicht abfragbar (" +
                  QString::fromStdString(ErgStrOf(openQueryRes)) + "), Exportstand bleibt " +
-                 QString::number(form.LastSavedTANr));
+                 QString::number(core.LastSavedTANr));
         return;
     }
     const uint32_t marker = MarkerAfterExport(r.BisTANr, *openAtExport);
     if (marker < r.BisTANr)
-        form.Log("  Export: TA=" + QString::number(marker + 1) +
+        core.Log("  Export: TA=" + QString::number(marker + 1) +
                  " noch offen, der nächste Export beginnt dort");
-    form.LastSavedTANr = marker;
-    form.SaveConfig();
+    core.LastSavedTANr = marker;
+    core.SaveConfig();
 }

@@ -7,12 +7,10 @@
 #include "platform/CrashPoint.h"
 #include "platform/LogText.h"
 #include "platform/Monotonic.h"
-#include "shell/MainForm.h"
+#include "core/Core.h"
 #include "tse/TseLib.h"
 #include "tse/TseLib_C_Dekl.h"
 
-#include <QLabel>
-#include <QListWidget>
 
 namespace {
 
@@ -35,49 +33,53 @@ QString RegistrationRefusedLine(const TJobContext& ctx, int32_t code)
 
 // Registers a client the TSE does not know yet: 0, or the TSE's answer to
 // the registration. A failed login shows in the registration's answer.
-int32_t RegisterClient(TMainForm& form, TJobContext& ctx)
+int32_t RegisterClient(TCore& core, TJobContext& ctx)
 {
-    tse_authenticateUser(TseAdminUser, TseAdminPin, ctx.LoginRes, ctx.MaxLogins);
-    tse_mapERStoKey(ctx.KasID, TseSN);
-    const int32_t res = TseRes;
-    tse_logOut(TseAdminUser);
+    int32_t res = 0;
+    {
+        TAdminSession admin(core, TAdminSession::Clock::Leave);
+        ctx.LoginRes = admin.loginResult;
+        ctx.MaxLogins = admin.remainingRetries;
+        tse_mapERStoKey(ctx.KasID, TseSN);
+        res = TseRes;
+    }
     if (res != 0) return res;
     // The list shows what a register sent as the log does: no control byte raw.
-    form.liKas->addItem(plat::VisibleControls(Txt(ctx.KasID)));
-    form.Log("Neue Kasse registriert: " + Txt(ctx.KasID));
+    core.Shown.AddClient(plat::VisibleControls(Txt(ctx.KasID)));
+    core.Log("Neue Kasse registriert: " + Txt(ctx.KasID));
     return 0;
 }
 
 // A job whose client may not or cannot sign is answered with the reason's
 // code in the layout of any refused transaction; the TSE never sees it.
-void AnswerRefused(TMainForm& form, TJobContext& ctx, SignKind kind, int32_t code)
+void AnswerRefused(TCore& core, TJobContext& ctx, SignKind kind, int32_t code)
 {
-    Rewrite_SigFile(form, ctx);
+    Rewrite_SigFile(core, ctx);
     for (const std::string& line : SignAnswerLines(kind == SignKind::Bon ? 'B' : 'T', code, ctx, {}, {}, 0, 0, {}))
         WriteSigLine(ctx, line);
-    Close_SigFile(form, ctx);
+    Close_SigFile(core, ctx);
 }
 
 // Logs a refusal of the id once a minute at most, as any repeating error.
-void LogRefusal(TMainForm& form, TRefusedClients& refused, const std::string& kasId, const QString& line)
+void LogRefusal(TCore& core, TRefusedClients& refused, const std::string& kasId, const QString& line)
 {
     const QString shown = refused.LogLine(kasId, line, plat::MonotonicMs());
-    if (!shown.isEmpty()) form.Log(shown);
+    if (!shown.isEmpty()) core.Log(shown);
 }
 
 // Whether the job's client may reach the TSE: it is on the administrator's
 // list, and the TSE has not just refused to register it. Otherwise the job
 // is answered here.
-bool ClientAdmitted(TMainForm& form, TJobContext& ctx, SignKind kind, TRefusedClients& refused)
+bool ClientAdmitted(TCore& core, TJobContext& ctx, SignKind kind, TRefusedClients& refused)
 {
-    if (!ClientAllowed(form.AllowedClients, Txt(ctx.KasID))) {
-        LogRefusal(form, refused, ctx.KasID, Txt(ctx.KasID) + "  Kasse nicht zugelassen (KASSEN=)");
-        AnswerRefused(form, ctx, kind, kNotAllowedClient);
+    if (!ClientAllowed(core.AllowedClients, Txt(ctx.KasID))) {
+        LogRefusal(core, refused, ctx.KasID, Txt(ctx.KasID) + "  Kasse nicht zugelassen (KASSEN=)");
+        AnswerRefused(core, ctx, kind, kNotAllowedClient);
         return false;
     }
     if (const int32_t code = refused.Refusal(ctx.KasID, plat::MonotonicMs())) {
-        LogRefusal(form, refused, ctx.KasID, RegistrationRefusedLine(ctx, code));
-        AnswerRefused(form, ctx, kind, code);
+        LogRefusal(core, refused, ctx.KasID, RegistrationRefusedLine(ctx, code));
+        AnswerRefused(core, ctx, kind, code);
         return false;
     }
     return true;
@@ -85,45 +87,45 @@ bool ClientAdmitted(TMainForm& form, TJobContext& ctx, SignKind kind, TRefusedCl
 
 }  // namespace
 
-void LogOperation(TMainForm& form, const TJobContext& ctx, char cmd, uint32_t taNr)
+void LogOperation(TCore& core, const TJobContext& ctx, char cmd, uint32_t taNr)
 {
     const QString head = Txt(ctx.KasID) + "  TA=" + QString::number(taNr) + "  ";
     if (cmd == 'T')
-        form.Log(head + Txt(ctx.KasData));
+        core.Log(head + Txt(ctx.KasData));
     else if (TseDebug)
-        form.Log(head + "Bon=" + Txt(ctx.KasBonNr) + "  " + Txt(ctx.KasData));
+        core.Log(head + "Bon=" + Txt(ctx.KasBonNr) + "  " + Txt(ctx.KasData));
     else
-        form.Log(head + "Bon=" + Txt(ctx.KasBonNr));
+        core.Log(head + "Bon=" + Txt(ctx.KasBonNr));
 }
 
 namespace {
 
-void LogSignature(TMainForm& form, const TTransResult& r)
+void LogSignature(TCore& core, const TTransResult& r)
 {
-    form.Log("°  Time: " + Txt(r.logTime));
-    form.Log("°  S/N:  " + Txt(InsTZ(r.serialNumber, '-')));
-    form.Log("°  SigC: " + QString::number(r.signatureCounter));
-    form.Log("°  SigV: " + Txt(InsTZ(r.signatureValue, '-')));
+    core.Log("°  Time: " + Txt(r.logTime));
+    core.Log("°  S/N:  " + Txt(InsTZ(r.serialNumber, '-')));
+    core.Log("°  SigC: " + QString::number(r.signatureCounter));
+    core.Log("°  SigV: " + Txt(InsTZ(r.signatureValue, '-')));
 }
 
 // A TSE whose time ran out between two updates (the computer slept, or the
 // TSE counts its interval otherwise than we do) refuses with "time not set":
 // its time is set and the call is made once more before the job is answered.
-bool SetTimeAfterRefusal(TMainForm& form, TJobContext& ctx, const char* call)
+bool SetTimeAfterRefusal(TCore& core, TJobContext& ctx, const char* call)
 {
     if (TseRes != ErrorTimeNotSet) return false;
-    form.Log(QString::fromLatin1(call) + ": Zeit der TSE nicht gesetzt (" + Erg() + "), neuer Versuch");
-    Zeit_setzen(form, ctx);
+    core.Log(QString::fromLatin1(call) + ": Zeit der TSE nicht gesetzt (" + Erg() + "), neuer Versuch");
+    Zeit_setzen(core, ctx);
     return true;
 }
 
-void SignJob(TMainForm& form, TJobContext& ctx, SignKind kind)
+void SignJob(TCore& core, TJobContext& ctx, SignKind kind)
 {
     // The pass made its state before the first job; a context without one
     // still refuses as the INI says.
     TRefusedClients fallback;
-    TRefusedClients& refused = form.JobState ? form.JobState->RefusedClients : fallback;
-    if (!ClientAdmitted(form, ctx, kind, refused)) return;
+    TRefusedClients& refused = core.JobState ? core.JobState->RefusedClients : fallback;
+    if (!ClientAdmitted(core, ctx, kind, refused)) return;
 
     // A transaction the journal could not record could be signed a second
     // time after a restart: the job waits until the journal takes records.
@@ -138,26 +140,26 @@ void SignJob(TMainForm& form, TJobContext& ctx, SignKind kind)
     tse_startTransaction(ctx.KasID, {}, {}, {}, TransRes);
     // Before the registration: a TSE without time may not tell yet that it
     // does not know the client.
-    if (SetTimeAfterRefusal(form, ctx, "StartTransaction")) tse_startTransaction(ctx.KasID, {}, {}, {}, TransRes);
+    if (SetTimeAfterRefusal(core, ctx, "StartTransaction")) tse_startTransaction(ctx.KasID, {}, {}, {}, TransRes);
     if (TseRes == ErrorNoERS) {
-        if (const int32_t code = RegisterClient(form, ctx)) {
+        if (const int32_t code = RegisterClient(core, ctx)) {
             // A TSE that went away has refused nothing: the reconnection
             // decides, not a minute's wait.
             if (!TTseConnection::IsUnreachable(code)) refused.NoteRefusal(ctx.KasID, code, plat::MonotonicMs());
-            LogRefusal(form, refused, ctx.KasID, RegistrationRefusedLine(ctx, code));
-            AnswerRefused(form, ctx, kind, code);
+            LogRefusal(core, refused, ctx.KasID, RegistrationRefusedLine(ctx, code));
+            AnswerRefused(core, ctx, kind, code);
             return;
         }
         tse_startTransaction(ctx.KasID, {}, {}, {}, TransRes);
     }
     const int32_t startRes = TseRes;
     if (startRes == 0) plat::CrashPoint("tse-start");
-    if (startRes != 0) form.Log("StartTransaction nicht möglich, E=" + Erg());
+    if (startRes != 0) core.Log("StartTransaction nicht möglich, E=" + Erg());
 
     const std::string StartTime = TransRes.logTime;
     const uint32_t taNr = TransRes.transactionNumber;
-    form.lbTANr->setText(QString::number(taNr));
-    LogOperation(form, ctx, kind == SignKind::Bon ? 'B' : 'T', taNr);
+    core.Shown.SetTaNr(taNr);
+    LogOperation(core, ctx, kind == SignKind::Bon ? 'B' : 'T', taNr);
 
     // From here on the job is the TSE's: the journal keeps it from ever
     // being signed again, should the service die before its answer is out.
@@ -179,15 +181,15 @@ void SignJob(TMainForm& form, TJobContext& ctx, SignKind kind)
     // Also after a failed start (number 0): the answer reports the finish.
     const char* processType = kind == SignKind::Bon ? "Kassenbeleg-V1" : "SonstigerVorgang";
     tse_finishTransaction(ctx.KasID, taNr, ctx.KasData, processType, {}, TransRes);
-    if (SetTimeAfterRefusal(form, ctx, "FinishTransaction"))
+    if (SetTimeAfterRefusal(core, ctx, "FinishTransaction"))
         tse_finishTransaction(ctx.KasID, taNr, ctx.KasData, processType, {}, TransRes);
     const int32_t finishRes = TseRes;
     if (finishRes == 0) plat::CrashPoint("tse-finish");
     if (finishRes != 0) {
-        form.Log("FinishTransaction nicht möglich, Err=" + Erg() + "  TA-Nr=" + QString::number(taNr));
+        core.Log("FinishTransaction nicht möglich, Err=" + Erg() + "  TA-Nr=" + QString::number(taNr));
     } else {
-        if (TseDebug) LogSignature(form, TransRes);
-        form.lbSigNr->setText(QString::number(TransRes.signatureCounter));
+        if (TseDebug) LogSignature(core, TransRes);
+        core.Shown.SetSigNr(TransRes.signatureCounter);
     }
     if (ctx.JournalId != 0) {
         const int err = ctx.Journal->Finished(ctx.JournalId, finishRes, TransRes.logTime,
@@ -198,12 +200,12 @@ void SignJob(TMainForm& form, TJobContext& ctx, SignKind kind)
 
     // Written also when the file could not be created: the answer is kept
     // and written again on later passes.
-    Rewrite_SigFile(form, ctx);
+    Rewrite_SigFile(core, ctx);
     for (const std::string& line :
          SignAnswerLines(kind == SignKind::Bon ? 'B' : 'T', finishRes, ctx, StartTime, TransRes.logTime, taNr,
                          TransRes.signatureCounter, TransRes.signatureValue))
         WriteSigLine(ctx, line);
-    Close_SigFile(form, ctx);
+    Close_SigFile(core, ctx);
     if (ctx.AnswerErr == 0) plat::CrashPoint("answer-flush");
 }
 
@@ -228,12 +230,12 @@ std::vector<std::string> SignAnswerLines(char cmd, int32_t finishRes, const TJob
     return lines;
 }
 
-void Cmd_Bon_an_TSE(TMainForm& form, TJobContext& ctx)
+void Cmd_Bon_an_TSE(TCore& core, TJobContext& ctx)
 {
-    SignJob(form, ctx, SignKind::Bon);
+    SignJob(core, ctx, SignKind::Bon);
 }
 
-void Cmd_Text_an_TSE(TMainForm& form, TJobContext& ctx)
+void Cmd_Text_an_TSE(TCore& core, TJobContext& ctx)
 {
-    SignJob(form, ctx, SignKind::Text);
+    SignJob(core, ctx, SignKind::Text);
 }

@@ -1,25 +1,23 @@
 // STATUS: whether the TSE is reachable and what it is, whether the asking
-// client is registered, and the notices the window shows. Changes nothing.
+// client is registered, and the notices the operator is shown. Changes nothing.
 #include "jobs/Jobs.h"
 
 #include "jobs/TransactionLogs.h"
 #include "platform/Ansi.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
-#include "shell/MainForm.h"
+#include "core/Core.h"
 #include "tse/ProcLib.h"
 #include "tse/TseLib.h"
-
-#include <QListWidget>
 
 #include <map>
 
 namespace {
 
-bool KasseBekannt(const TMainForm& form, const std::string& KasID)
+bool KasseBekannt(const TCore& core, const std::string& KasID)
 {
     const QString id = Txt(KasID);
-    for (const QString& line : TMainForm::Lines(form.liKas))
+    for (const QString& line : core.Shown.Clients())
         if (line.compare(id, Qt::CaseInsensitive) == 0) return true;
     return false;
 }
@@ -35,13 +33,13 @@ char Printable(unsigned char b)
 // text names. The SE-API has no query for it: it is read from the log
 // messages of the TSE's newest transaction, once per TSE. Empty while the
 // TSE has none.
-std::string LogTimeFormat(const TMainForm& form)
+std::string LogTimeFormat(const TCore& core)
 {
     static std::map<std::string, std::string> known;  // by serial number
     if (const auto it = known.find(TseSN); it != known.end()) return it->second;
     const uint32_t counter = tse_getTransactionCounter();
     if (TseRes != 0 || counter == 0) return {};
-    const QString path = plat::NativePath(form.AktVerz + "/Vok_TSE.status.tar");
+    const QString path = plat::NativePath(core.AktVerz + "/Vok_TSE.status.tar");
     tse_exportDataToFile({}, counter, counter, 0, 0, plat::QToAnsi(path));
     TTransactionLogs logs;
     const bool read = TseRes == 0 && ReadTransactionLogs(path, counter, logs) == 0;
@@ -53,7 +51,7 @@ std::string LogTimeFormat(const TMainForm& form)
 
 }  // namespace
 
-QString TMainForm::GetFirstCert()
+QString GetFirstCert()
 {
     // The export is a TAR archive: its first block starts with the first
     // member's name.
@@ -67,34 +65,34 @@ QString TMainForm::GetFirstCert()
     return QString::fromLatin1(result);
 }
 
-void Cmd_Status_der_TSE(TMainForm& form, TJobContext& ctx)
+void Cmd_Status_der_TSE(TCore& core, TJobContext& ctx)
 {
     std::string list = tse_exportSerialNumbers();
     const int32_t snRes = TseRes;
     const std::string sn = GetTerm(list, '|').toStdString();
 
-    form.Log(Txt(ctx.KasID) + "  Abfrage TSE-Status");
+    core.Log(Txt(ctx.KasID) + "  Abfrage TSE-Status");
 
     // Written also when the file could not be created: the answer is kept
     // and written again on later passes.
-    Rewrite_SigFile(form, ctx);
+    Rewrite_SigFile(core, ctx);
     WriteSigLine(ctx, "CMD=STATUS OK");
     WriteSigLine(ctx, sn.empty() ? "TSE=OFFLINE ERR=" + ErgStrOf(snRes) : std::string("TSE=ONLINE"));
     WriteSigLine(ctx, "KASID=" + ctx.KasID);
-    WriteSigLine(ctx, KasseBekannt(form, ctx.KasID) ? "KASSE=BEKANNT" : "KASSE=UNBEKANNT");
+    WriteSigLine(ctx, KasseBekannt(core, ctx.KasID) ? "KASSE=BEKANNT" : "KASSE=UNBEKANNT");
     WriteSigLine(ctx, "SN=" + sn);
     WriteSigLine(ctx, "PUBKEY=" + HexToBase64(tse_exportPublicKey(sn)));
     WriteSigLine(ctx, "TIFO=" + tse_getTimeSyncVariant());
     WriteSigLine(ctx, "HASHALGO=" + tse_getSignatureAlgorithm());
-    WriteSigLine(ctx, "ZERT1=" + plat::QToAnsi(form.GetFirstCert()));
+    WriteSigLine(ctx, "ZERT1=" + plat::QToAnsi(GetFirstCert()));
     // Added last, so that a register reading the older lines by their
     // position still finds them where they were.
-    WriteSigLine(ctx, "LOGTIFO=" + (sn.empty() ? std::string() : LogTimeFormat(form)));
-    const QStringList notices = TMainForm::Lines(form.liErr);
+    WriteSigLine(ctx, "LOGTIFO=" + (sn.empty() ? std::string() : LogTimeFormat(core)));
+    const QStringList notices = core.Shown.Notices();
     if (!notices.isEmpty()) {
         WriteSigLine(ctx, "MITTEILUNGEN");
         for (const QString& line : notices) WriteSigLine(ctx, plat::QToAnsi(line));
     }
     WriteSigLine(ctx, "*EOF*");
-    Close_SigFile(form, ctx);
+    Close_SigFile(core, ctx);
 }

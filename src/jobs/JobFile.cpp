@@ -3,7 +3,7 @@
 #include "platform/Ansi.h"
 #include "platform/DateTime.h"
 #include "platform/Monotonic.h"
-#include "shell/MainForm.h"
+#include "core/Core.h"
 #include "tse/TseLib.h"
 
 #include <string_view>
@@ -77,28 +77,28 @@ void ApplyJobText(TJobContext& ctx, const std::string& text, bool cut)
     for (const std::string& line : SplitLines(std::string(view))) ApplyJobLine(ctx, line);
 }
 
-plat::FsPath JobFilePath(const TMainForm& form, const TJobContext& ctx)
+plat::FsPath JobFilePath(const TCore& core, const TJobContext& ctx)
 {
-    return plat::FsPath(form.DatenVerz, ctx.JobDatei);
+    return plat::FsPath(core.DatenVerz, ctx.JobDatei);
 }
 
-plat::FsPath SigFilePath(const TMainForm& form, const TJobContext& ctx)
+plat::FsPath SigFilePath(const TCore& core, const TJobContext& ctx)
 {
-    return SigFilePath(form, ctx.AktKasRaw);
+    return SigFilePath(core, ctx.AktKasRaw);
 }
 
-plat::FsPath SigFilePath(const TMainForm& form, const QByteArray& jobName)
+plat::FsPath SigFilePath(const TCore& core, const QByteArray& jobName)
 {
-    return plat::FsPath(form.DatenVerz, jobName + ".SIG");
+    return plat::FsPath(core.DatenVerz, jobName + ".SIG");
 }
 
-void LogRepeated(TMainForm& form, TJobPassState& st, const QByteArray& jobFile, const QString& line)
+void LogRepeated(TCore& core, TJobPassState& st, const QByteArray& jobFile, const QString& line)
 {
     const QString shown = st.Errors.Filter(jobFile, line, plat::MonotonicMs());
-    if (!shown.isEmpty()) form.Log(shown);
+    if (!shown.isEmpty()) core.Log(shown);
 }
 
-bool ReadJobFile(TMainForm& form, TJobContext& ctx, TJobPassState& st, std::string& text)
+bool ReadJobFile(TCore& core, TJobContext& ctx, TJobPassState& st, std::string& text)
 {
     const QString name = ctx.AktKas + ".TSE";
     text.clear();
@@ -106,15 +106,15 @@ bool ReadJobFile(TMainForm& form, TJobContext& ctx, TJobPassState& st, std::stri
     // Only a plain file is a job: a link could hand out any file the service
     // may read, and a FIFO or device could block the service for good. Such
     // an entry is refused like a file that cannot be opened, and left.
-    ctx.IORes = ctx.F.OpenRegular(JobFilePath(form, ctx));
+    ctx.IORes = ctx.F.OpenRegular(JobFilePath(core, ctx));
     if (ctx.IORes != 0) {
-        LogRepeated(form, st, ctx.JobDatei, "°Fehler beim Reset " + name + "  Err=" + QString::number(ctx.IORes));
-        form.ZelnorsTestLog(name + " Fehler beim Reset, Err=" + QString::number(ctx.IORes));
+        LogRepeated(core, st, ctx.JobDatei, "°Fehler beim Reset " + name + "  Err=" + QString::number(ctx.IORes));
+        core.ZelnorsTestLog(name + " Fehler beim Reset, Err=" + QString::number(ctx.IORes));
         return false;
     }
     ctx.FDatOk = ctx.F.Stat(ctx.JobId, ctx.DT) == 0;
     ctx.DatStr = plat::FormatDateTime(QStringLiteral("hh:nn:ss:zzz"), ctx.DT);
-    form.ZelnorsTestLog(ctx.FDatOk ? name + " Reset erfolgt (FTime " + ctx.DatStr + ")"
+    core.ZelnorsTestLog(ctx.FDatOk ? name + " Reset erfolgt (FTime " + ctx.DatStr + ")"
                                    : name + " Reset erfolgt (FTime unbekannt)");
 
     // One byte past the bound tells a file that is too large, also one that
@@ -123,15 +123,15 @@ bool ReadJobFile(TMainForm& form, TJobContext& ctx, TJobPassState& st, std::stri
 
     ctx.IORes = ctx.F.Close();
     if (ctx.IORes != 0) {
-        form.Delay(500);
+        core.Delay(500);
         // A close gives the descriptor up whatever it reports, so a second
         // attempt has nothing left to close: the first error stands and the
         // job waits for the next pass.
         if (ctx.F.IsOpen()) ctx.IORes = ctx.F.Close();
     }
-    form.ZelnorsTestLog(name + " CloseFile erfolgt");
+    core.ZelnorsTestLog(name + " CloseFile erfolgt");
     if (readErr != 0) {
-        LogRepeated(form, st, ctx.JobDatei,
+        LogRepeated(core, st, ctx.JobDatei,
                     "Fehler bei Job " + ctx.AktKas + ": Lesefehler, Err=" + QString::number(readErr) +
                         ", der Job bleibt stehen");
         return false;
@@ -141,6 +141,6 @@ bool ReadJobFile(TMainForm& form, TJobContext& ctx, TJobPassState& st, std::stri
     ctx.TooLarge = text.size() > kJobFileLimit;
     if (ctx.TooLarge) text.resize(kJobFileLimit);
     ApplyJobText(ctx, text, ctx.TooLarge);
-    if (!ctx.KasEOF && !ctx.TooLarge && TseDebug) form.Log("°TSE-Datei noch nicht vollständig");
+    if (!ctx.KasEOF && !ctx.TooLarge && TseDebug) core.Log("°TSE-Datei noch nicht vollständig");
     return true;
 }

@@ -8,42 +8,40 @@
 #include "platform/DateTime.h"
 #include "platform/Files.h"
 #include "platform/Monotonic.h"
-#include "shell/MainForm.h"
+#include "core/Core.h"
 #include "tse/ProcLib.h"
 #include "tse/TseLib.h"
 #include "tse/TseLib_C_Dekl.h"
 
-#include <QLabel>
-#include <QTimer>
 #include <exception>
 
 namespace {
 
 constexpr int kDeleteAttempts = 4;
 
-// The poll timer runs again however the pass is left.
+// No second pass starts from within this one's waits, however it is left.
 class PassScope {
 public:
-    explicit PassScope(TMainForm& form) : form_(form) { form_.Timer1->stop(); }
-    ~PassScope() { form_.Timer1->start(); }
+    explicit PassScope(TCore& core) : core_(core) { core_.SetPassRunning(true); }
+    ~PassScope() { core_.SetPassRunning(false); }
     PassScope(const PassScope&) = delete;
     PassScope& operator=(const PassScope&) = delete;
 
 private:
-    TMainForm& form_;
+    TCore& core_;
 };
 
 // TSE_running is held for exactly one job, however the job is left;
 // clearing it lets requests that arrived meanwhile run.
 class JobScope {
 public:
-    explicit JobScope(TMainForm& form) : form_(form) { form_.SetTseRunning(true); }
-    ~JobScope() { form_.SetTseRunning(false); }
+    explicit JobScope(TCore& core) : core_(core) { core_.SetTseRunning(true); }
+    ~JobScope() { core_.SetTseRunning(false); }
     JobScope(const JobScope&) = delete;
     JobScope& operator=(const JobScope&) = delete;
 
 private:
-    TMainForm& form_;
+    TCore& core_;
 };
 
 QString Hex4(uint16_t v)
@@ -58,22 +56,22 @@ QString Erg()
 
 // A job that cannot be carried out safely now stays where it is; the next
 // pass takes it again.
-void LogJobError(TMainForm& form, TJobPassState& st, const TJobContext& ctx, const QString& what)
+void LogJobError(TCore& core, TJobPassState& st, const TJobContext& ctx, const QString& what)
 {
-    LogRepeated(form, st, ctx.JobDatei, "Fehler bei Job " + ctx.AktKas + ": " + what + ", der Job bleibt stehen");
+    LogRepeated(core, st, ctx.JobDatei, "Fehler bei Job " + ctx.AktKas + ": " + what + ", der Job bleibt stehen");
 }
 
-void ScanForTA(TMainForm& form, TJobContext& ctx, TJobPassState& st)
+void ScanForTA(TCore& core, TJobContext& ctx, TJobPassState& st)
 {
-    form.JobListe.clear();
+    core.JobListe.clear();
     ctx.JobDateien.clear();
-    form.ScanAnz += 1;
+    core.ScanAnz += 1;
 
     // The scan's error is reported when it appears, not on every tick, so an
     // idle service with a broken job directory does not fill the log.
     QList<QByteArray> names;
-    const int err = plat::FindEntries(form.DatenVerz, QStringLiteral("*.TSE"), names);
-    if (err != 0 && err != st.LastScanError) form.Log("Fehler beim Scannen: " + plat::ErrorText(err));
+    const int err = plat::FindEntries(core.DatenVerz, QStringLiteral("*.TSE"), names);
+    if (err != 0 && err != st.LastScanError) core.Log("Fehler beim Scannen: " + plat::ErrorText(err));
     st.LastScanError = err;
     st.Errors.KeepOnly(names);
 
@@ -84,59 +82,57 @@ void ScanForTA(TMainForm& form, TJobContext& ctx, TJobPassState& st)
         ctx.JobDateien << name;
         jobNames << plat::DisplayName(name.left(name.size() - 4));
     }
-    form.JobListe = jobNames.join('|');
+    core.JobListe = jobNames.join('|');
 
     if (ctx.JobDateien.isEmpty()) return;
-    if (TseDebug) form.Log("|Jobs gefunden für: " + form.JobListe);
-    form.ZelnorsTestLog("Scan (" + QString::number(form.ScanAnz) + "): TSE-Dateien gefunden, " + form.JobListe);
-    form.ScanAnz = 0;
+    if (TseDebug) core.Log("|Jobs gefunden für: " + core.JobListe);
+    core.ZelnorsTestLog("Scan (" + QString::number(core.ScanAnz) + "): TSE-Dateien gefunden, " + core.JobListe);
+    core.ScanAnz = 0;
 }
 
 // Takes the next job of the scan; JobListe keeps the names still waiting.
-void TakeNextJob(TMainForm& form, TJobContext& ctx)
+void TakeNextJob(TCore& core, TJobContext& ctx)
 {
     ctx.JobDatei = ctx.JobDateien.takeFirst();
     ctx.AktKasRaw = ctx.JobDatei.left(ctx.JobDatei.size() - 4);
     ctx.AktKas = plat::DisplayName(ctx.AktKasRaw);
     QStringList rest;
     for (const QByteArray& name : ctx.JobDateien) rest << plat::DisplayName(name.left(name.size() - 4));
-    form.JobListe = rest.join('|');
+    core.JobListe = rest.join('|');
 }
 
 }  // namespace
 
-void Zeit_setzen(TMainForm& form, TJobContext& ctx)
+void Zeit_setzen(TCore& core, TJobContext& ctx)
 {
-    tse_authenticateUser(TseAdminUser, TseAdminPin, ctx.LoginRes, ctx.MaxLogins);
-    if (TseRes != 0 || ctx.LoginRes != 0)
-        form.Log("Admin-Login nicht möglich, E=" + Erg() + " L=" + Hex4(uint16_t(ctx.LoginRes & 0xFFFF)) + "h R=" +
-                 Hex4(uint16_t(ctx.MaxLogins)) + "h");
-    tse_updateTime();
-    if (TseDebug) form.Log("°Zeit der TSE gesetzt, E=" + Erg());
-    // One second early, so the TSE never finds its clock overdue.
-    form.NextTimeSet = plat::MonotonicMs() + (static_cast<int64_t>(form.TimeSyncInterval) - 1) * 1000;
-    tse_logOut(TseAdminUser);
+    TAdminSession admin(core);
+    ctx.LoginRes = admin.loginResult;
+    ctx.MaxLogins = admin.remainingRetries;
+    if (admin.loginTseRes != 0 || ctx.LoginRes != 0)
+        core.Log("Admin-Login nicht möglich, E=" + QString::fromLatin1(ErgStrOf(admin.loginTseRes)) + " L=" +
+                 Hex4(uint16_t(ctx.LoginRes & 0xFFFF)) + "h R=" + Hex4(uint16_t(ctx.MaxLogins)) + "h");
+    if (TseDebug) core.Log("°Zeit der TSE gesetzt, E=" + QString::fromLatin1(ErgStrOf(admin.timeTseRes)));
 }
 
 namespace {
 
 // The protocol cuts values to its lengths; a register that sends more
 // learns of it from the log, once for each job that is carried out.
-void LogCuts(TMainForm& form, const TJobContext& ctx)
+void LogCuts(TCore& core, const TJobContext& ctx)
 {
     for (const TJobContext::Cut& c : ctx.Cuts)
-        form.Log(Txt(ctx.KasID) + "  " + QString::fromStdString(c.key) + " von " + QString::number(c.given) +
+        core.Log(Txt(ctx.KasID) + "  " + QString::fromStdString(c.key) + " von " + QString::number(c.given) +
                  " auf " + QString::number(c.kept) + " Bytes gekürzt (" + ctx.AktKas + ")");
 }
 
-void Dispatch(TMainForm& form, TJobContext& ctx)
+void Dispatch(TCore& core, TJobContext& ctx)
 {
     if (ctx.KasCmd.empty()) return;
     switch (ctx.KasCmd[0]) {
-    case 'B': Cmd_Bon_an_TSE(form, ctx); break;
-    case 'E': Cmd_Export_von_TSE(form, ctx); break;
-    case 'S': Cmd_Status_der_TSE(form, ctx); break;
-    case 'T': Cmd_Text_an_TSE(form, ctx); break;
+    case 'B': Cmd_Bon_an_TSE(core, ctx); break;
+    case 'E': Cmd_Export_von_TSE(core, ctx); break;
+    case 'S': Cmd_Status_der_TSE(core, ctx); break;
+    case 'T': Cmd_Text_an_TSE(core, ctx); break;
     default: break;  // no command: no answer, the job goes all the same
     }
 }
@@ -144,41 +140,41 @@ void Dispatch(TMainForm& form, TJobContext& ctx)
 // Deletes the job file that was read, never a file that the client has
 // written under its name since (a client may write its next job the moment
 // it has read the answer). True when the job file is gone.
-bool DeleteJobFile(TMainForm& form, TJobContext& ctx)
+bool DeleteJobFile(TCore& core, TJobContext& ctx)
 {
     const QString name = ctx.AktKas + ".TSE";
     for (ctx.Versuch = 1; ctx.Versuch <= kDeleteAttempts; ++ctx.Versuch) {
-        const int err = plat::DeleteFileIfSame(form.DatenVerz, ctx.JobDatei, ctx.JobId);
+        const int err = plat::DeleteFileIfSame(core.DatenVerz, ctx.JobDatei, ctx.JobId);
         if (err == 0 || err == ENOENT || err == plat::ErrOtherFile) {
-            form.ZelnorsTestLog(err == 0 ? name + " gelöscht" : name + " ist schon ersetzt");
+            core.ZelnorsTestLog(err == 0 ? name + " gelöscht" : name + " ist schon ersetzt");
             if (ctx.JournalId != 0) plat::CrashPoint("job-delete");
             return true;
         }
         const QString msg = name + " konnte vorerst nicht gelöscht werden, Err=" + QString::number(err);
-        form.ZelnorsTestLog(msg);
-        if (TseDebug) form.Log(msg);
-        form.Delay(500);
+        core.ZelnorsTestLog(msg);
+        if (TseDebug) core.Log(msg);
+        core.Delay(500);
     }
-    form.Log(name + " konnte nicht gelöscht werden");
-    form.ZelnorsTestLog(name + " löschen endgültig gescheitert");
+    core.Log(name + " konnte nicht gelöscht werden");
+    core.ZelnorsTestLog(name + " löschen endgültig gescheitert");
     return false;
 }
 
 // A job file far beyond any real job is not read whole and never reaches the
 // TSE: a signing or export job is answered as refused, with its own lines.
-void RefuseTooLarge(TMainForm& form, TJobContext& ctx)
+void RefuseTooLarge(TCore& core, TJobContext& ctx)
 {
-    form.Log(ctx.AktKas + ".TSE ist zu groß (" + QString::number(ctx.JobId.size) +
+    core.Log(ctx.AktKas + ".TSE ist zu groß (" + QString::number(ctx.JobId.size) +
              " Bytes) und wird nicht ausgeführt");
     if (ctx.KasCmd.empty()) return;
     const char cmd = ctx.KasCmd[0];
     if (cmd == 'S') {
-        Cmd_Status_der_TSE(form, ctx);  // asks the TSE nothing the job could change
+        Cmd_Status_der_TSE(core, ctx);  // asks the TSE nothing the job could change
         return;
     }
     if (cmd != 'B' && cmd != 'T' && cmd != 'E') return;
     const std::string refused = " ERR " + ErgStrOf(ErrorParameterMismatch);
-    Rewrite_SigFile(form, ctx);
+    Rewrite_SigFile(core, ctx);
     if (cmd == 'E') {
         WriteSigLine(ctx, "CMD=EXPORT" + refused);
         WriteSigLine(ctx, "KASID=" + ctx.KasID);
@@ -197,10 +193,10 @@ void RefuseTooLarge(TMainForm& form, TJobContext& ctx)
         WriteSigLine(ctx, "SIG=");
     }
     WriteSigLine(ctx, "*EOF*");
-    Close_SigFile(form, ctx);
+    Close_SigFile(core, ctx);
 }
 
-void KeepPending(TMainForm& form, TJobPassState& st, const TJobContext& ctx, bool answerWritten)
+void KeepPending(TCore& core, TJobPassState& st, const TJobContext& ctx, bool answerWritten)
 {
     TPendingAnswer p;
     p.jobFile = ctx.JobDatei;
@@ -212,54 +208,54 @@ void KeepPending(TMainForm& form, TJobPassState& st, const TJobContext& ctx, boo
     p.journalId = ctx.JournalId;
     st.Pending[ctx.JobDatei] = std::move(p);
     if (!answerWritten)
-        LogRepeated(form, st, ctx.JobDatei,
+        LogRepeated(core, st, ctx.JobDatei,
                     ctx.AktKas + ".SIG konnte nicht geschrieben werden, Err=" + QString::number(ctx.AnswerErr) +
                         ", die Antwort wird nachgeholt");
 }
 
-void SaveAnswerCopy(TMainForm& form, const QByteArray& jobName, const QString& name,
+void SaveAnswerCopy(TCore& core, const QByteArray& jobName, const QString& name,
                     const std::vector<std::string>& lines)
 {
     plat::TDateTime modTime = 0.0;
-    int err = plat::FileModTime(SigFilePath(form, jobName), modTime);
-    if (err == 0) err = SaveFile(form, jobName, QStringLiteral("SIG"), lines, modTime);
+    int err = plat::FileModTime(SigFilePath(core, jobName), modTime);
+    if (err == 0) err = SaveFile(core, jobName, QStringLiteral("SIG"), lines, modTime);
     // The job has been carried out: a missing copy must not make it run a
     // second time.
-    if (err != 0) form.Log(name + ".SIG Kopie nicht möglich, Err=" + QString::number(err));
+    if (err != 0) core.Log(name + ".SIG Kopie nicht möglich, Err=" + QString::number(err));
 }
 
 // A journal that cannot be written is reported when that begins and when
 // it ends, not for every job.
-void NoteJournalResult(TMainForm& form, TJobPassState& st, int err)
+void NoteJournalResult(TCore& core, TJobPassState& st, int err)
 {
     if (err == st.JournalWriteError) return;
     if (err != 0)
-        form.Log(QString(JournalFileName) + " kann nicht geschrieben werden, Err=" + QString::number(err));
+        core.Log(QString(JournalFileName) + " kann nicht geschrieben werden, Err=" + QString::number(err));
     else
-        form.Log(QString(JournalFileName) + " wird wieder geschrieben");
+        core.Log(QString(JournalFileName) + " wird wieder geschrieben");
     st.JournalWriteError = err;
 }
 
-void JournalDone(TMainForm& form, TJobPassState& st, uint64_t id)
+void JournalDone(TCore& core, TJobPassState& st, uint64_t id)
 {
     if (id == 0) return;
-    NoteJournalResult(form, st, st.Journal.Done(id));
+    NoteJournalResult(core, st, st.Journal.Done(id));
     plat::CrashPoint("journal-done");
 }
 
 // A job the TSE has begun before (the pass that took it ended early, or the
 // answer is still to be written) is settled from the journal, never signed
 // again.
-bool SettleFromJournal(TMainForm& form, TJobContext& ctx, TJobPassState& st)
+bool SettleFromJournal(TCore& core, TJobContext& ctx, TJobPassState& st)
 {
     if (ctx.KasCmd.empty() || (ctx.KasCmd[0] != 'B' && ctx.KasCmd[0] != 'T')) return false;
     const TJournalEntry* found = st.Journal.Find(ctx.JobDatei, ctx.JobSha256, ctx.JobId);
     if (!found) return false;
     const TJournalEntry entry = *found;
-    TServiceRecoveryTse tse(form.AktVerz);
+    TServiceRecoveryTse tse(core.AktVerz);
     const QByteArray jobFile = ctx.JobDatei;
     const TRecoveryEnv env =
-        ServiceRecoveryEnv(form, st, [&](const QString& line) { LogRepeated(form, st, jobFile, line); });
+        ServiceRecoveryEnv(core, st, [&](const QString& line) { LogRepeated(core, st, jobFile, line); });
     plat::FileId kept;
     const TSettled settled = SettleJournalEntry(st.Journal, entry, tse, env, &kept);
     if (settled != TSettled::Held) st.Errors.Clear(jobFile);
@@ -268,123 +264,123 @@ bool SettleFromJournal(TMainForm& form, TJobContext& ctx, TJobPassState& st)
     return settled != TSettled::SignAnew;
 }
 
-void Bearbeite_Job(TMainForm& form, TJobContext& ctx, TJobPassState& st)
+void Bearbeite_Job(TCore& core, TJobContext& ctx, TJobPassState& st)
 {
-    if (TseDebug) form.Log("|Bearbeite Job für " + ctx.AktKas);
+    if (TseDebug) core.Log("|Bearbeite Job für " + ctx.AktKas);
     ctx.ResetJobValues();
 
     std::string text;
-    if (!ReadJobFile(form, ctx, st, text)) return;
+    if (!ReadJobFile(core, ctx, st, text)) return;
     if (TseLogFiles) {
         // Copied from the bytes read through the checked descriptor, never
         // by opening the name again.
-        if (int err = SaveFile(form, ctx.AktKasRaw, QStringLiteral("TSE"), SplitLines(text), ctx.DT)) {
-            LogJobError(form, st, ctx, "Kopie nicht möglich, Err=" + QString::number(err));
+        if (int err = SaveFile(core, ctx.AktKasRaw, QStringLiteral("TSE"), SplitLines(text), ctx.DT)) {
+            LogJobError(core, st, ctx, "Kopie nicht möglich, Err=" + QString::number(err));
             return;
         }
     }
     if (!ctx.KasEOF && !ctx.TooLarge) return;
-    LogCuts(form, ctx);
+    LogCuts(core, ctx);
 
     if (ctx.TooLarge) {
-        RefuseTooLarge(form, ctx);
+        RefuseTooLarge(core, ctx);
     } else {
         ctx.JobSha256 = Sha256Hex(text);
-        if (plat::MonotonicMs() > form.NextTimeSet) Zeit_setzen(form, ctx);
-        if (SettleFromJournal(form, ctx, st)) return;
+        if (plat::MonotonicMs() > core.NextTimeSet) Zeit_setzen(core, ctx);
+        if (SettleFromJournal(core, ctx, st)) return;
         ctx.Journal = &st.Journal;
-        Dispatch(form, ctx);
+        Dispatch(core, ctx);
         if (ctx.JournalBlocked) {
-            NoteJournalResult(form, st, ctx.JournalErr);
-            LogJobError(form, st, ctx, "Journal nicht beschreibbar, Err=" + QString::number(ctx.JournalErr));
+            NoteJournalResult(core, st, ctx.JournalErr);
+            LogJobError(core, st, ctx, "Journal nicht beschreibbar, Err=" + QString::number(ctx.JournalErr));
             return;
         }
-        if (ctx.JournalId != 0) NoteJournalResult(form, st, ctx.JournalErr);
+        if (ctx.JournalId != 0) NoteJournalResult(core, st, ctx.JournalErr);
     }
 
     // An answer that is not whole on the disk is kept: the job stays, and
     // later passes only write the answer again, never send the job anew.
     if (ctx.AnswerStarted && ctx.AnswerErr != 0) {
-        KeepPending(form, st, ctx, false);
+        KeepPending(core, st, ctx, false);
         return;
     }
-    if (TseLogFiles && ctx.AnswerStarted) SaveAnswerCopy(form, ctx.AktKasRaw, ctx.AktKas, ctx.Answer);
-    if (DeleteJobFile(form, ctx)) {
+    if (TseLogFiles && ctx.AnswerStarted) SaveAnswerCopy(core, ctx.AktKasRaw, ctx.AktKas, ctx.Answer);
+    if (DeleteJobFile(core, ctx)) {
         st.Errors.Clear(ctx.JobDatei);
-        JournalDone(form, st, ctx.JournalId);
+        JournalDone(core, st, ctx.JournalId);
     } else
-        KeepPending(form, st, ctx, true);  // answered: only the deletion is left
+        KeepPending(core, st, ctx, true);  // answered: only the deletion is left
 }
 
 // Answers the TSE has given that are not yet whole on the disk, and answered
 // jobs whose file would not go: only the file work is done again, one
 // attempt each pass.
-void RetryPending(TMainForm& form, TJobPassState& st)
+void RetryPending(TCore& core, TJobPassState& st)
 {
-    for (auto it = st.Pending.begin(); it != st.Pending.end() && !form.ProgEnde && !SessionEndPending;) {
+    for (auto it = st.Pending.begin(); it != st.Pending.end() && !core.ProgEnde && !SessionEndPending;) {
         TPendingAnswer& p = it->second;
-        const plat::FsPath jobPath(form.DatenVerz, p.jobFile);
+        const plat::FsPath jobPath(core.DatenVerz, p.jobFile);
         plat::FileId now;
         const bool jobThere = plat::FileIdentity(jobPath, now) == 0;
         if (jobThere && !(now == p.jobId)) {
             // The client replaced the job under the same name: it is a new job.
-            if (!p.answerWritten) LogLostAnswer(form, p);
-            JournalDone(form, st, p.journalId);
+            if (!p.answerWritten) LogLostAnswer(core, p);
+            JournalDone(core, st, p.journalId);
             it = st.Pending.erase(it);
             continue;
         }
         if (!p.answerWritten) {
-            if (int err = WriteAnswerFile(SigFilePath(form, p.jobName), p.lines)) {
-                LogRepeated(form, st, p.jobFile,
+            if (int err = WriteAnswerFile(SigFilePath(core, p.jobName), p.lines)) {
+                LogRepeated(core, st, p.jobFile,
                             p.name + ".SIG konnte nicht geschrieben werden, Err=" + QString::number(err) +
                                 ", die Antwort wird nachgeholt");
                 ++it;
                 continue;
             }
             p.answerWritten = true;
-            form.Log(p.name + ".SIG nachträglich geschrieben");
-            if (TseLogFiles) SaveAnswerCopy(form, p.jobName, p.name, p.lines);
+            core.Log(p.name + ".SIG nachträglich geschrieben");
+            if (TseLogFiles) SaveAnswerCopy(core, p.jobName, p.name, p.lines);
         }
         if (jobThere) {
-            const int err = plat::DeleteFileIfSame(form.DatenVerz, p.jobFile, p.jobId);
+            const int err = plat::DeleteFileIfSame(core.DatenVerz, p.jobFile, p.jobId);
             if (err != 0 && err != ENOENT && err != plat::ErrOtherFile) {
-                LogRepeated(form, st, p.jobFile, p.name + ".TSE konnte nicht gelöscht werden");
+                LogRepeated(core, st, p.jobFile, p.name + ".TSE konnte nicht gelöscht werden");
                 ++it;
                 continue;
             }
-            form.ZelnorsTestLog(p.name + ".TSE gelöscht");
+            core.ZelnorsTestLog(p.name + ".TSE gelöscht");
             if (p.journalId != 0) plat::CrashPoint("job-delete");
         }
         st.Errors.Clear(p.jobFile);
-        JournalDone(form, st, p.journalId);
+        JournalDone(core, st, p.journalId);
         it = st.Pending.erase(it);
     }
 }
 
-TJobPassState& PassState(TMainForm& form)
+TJobPassState& PassState(TCore& core)
 {
-    if (!form.JobState) form.JobState = std::make_shared<TJobPassState>();
-    return *form.JobState;
+    if (!core.JobState) core.JobState = std::make_shared<TJobPassState>();
+    return *core.JobState;
 }
 
 }  // namespace
 
 // The lines of an answer that never reached the disk go to the log, so
 // nothing the TSE signed is lost.
-void LogLostAnswer(TMainForm& form, const TPendingAnswer& p)
+void LogLostAnswer(TCore& core, const TPendingAnswer& p)
 {
-    form.Log("Antwort für " + p.name + " nicht geschrieben:");
-    for (const std::string& line : p.lines) form.Log("°  " + Txt(line));
+    core.Log("Antwort für " + p.name + " nicht geschrieben:");
+    for (const std::string& line : p.lines) core.Log("°  " + Txt(line));
 }
 
-void NoteJournalAnswer(TMainForm& form, TJobPassState& st, const TJournalAnswer& a)
+void NoteJournalAnswer(TCore& core, TJobPassState& st, const TJournalAnswer& a)
 {
-    LogOperation(form, a.job, a.entry.cmd, a.entry.taNr);
-    form.lbTANr->setText(QString::number(a.entry.taNr));
-    if (a.entry.finishRes == 0) form.lbSigNr->setText(QString::number(a.entry.sigCounter));
+    LogOperation(core, a.job, a.entry.cmd, a.entry.taNr);
+    core.Shown.SetTaNr(a.entry.taNr);
+    if (a.entry.finishRes == 0) core.Shown.SetSigNr(a.entry.sigCounter);
     if (TseLogFiles) {
         const QByteArray jobName = a.entry.jobFile.left(a.entry.jobFile.size() - 4);
-        SaveAnswerCopy(form, jobName, plat::DisplayName(jobName), a.lines);
+        SaveAnswerCopy(core, jobName, plat::DisplayName(jobName), a.lines);
     }
     st.Health.lastJob = plat::Now();
     st.HealthFactsStale = true;
@@ -402,40 +398,40 @@ void KeepForDeletion(TJobPassState& st, const TJournalEntry& e, const plat::File
     st.Pending[e.jobFile] = std::move(p);
 }
 
-void LogPendingAnswers(TMainForm& form)
+void LogPendingAnswers(TCore& core)
 {
-    if (!form.JobState) return;
-    for (const auto& [file, p] : form.JobState->Pending)
-        if (!p.answerWritten) LogLostAnswer(form, p);
-    form.JobState->Pending.clear();
+    if (!core.JobState) return;
+    for (const auto& [file, p] : core.JobState->Pending)
+        if (!p.answerWritten) LogLostAnswer(core, p);
+    core.JobState->Pending.clear();
 }
 
-void TMainForm::Abarbeiten_TseJobs()
+void Abarbeiten_TseJobs(TCore& core)
 {
-    PassScope pass(*this);
-    SetTseRunning(false);
+    PassScope pass(core);
+    core.SetTseRunning(false);
 
-    TJobPassState& st = PassState(*this);
+    TJobPassState& st = PassState(core);
     TJobContext ctx;
-    ScanForTA(*this, ctx, st);
+    ScanForTA(core, ctx, st);
     const int jobsFound = static_cast<int>(ctx.JobDateien.size());
-    RetryPending(*this, st);
-    while (!ctx.JobDateien.isEmpty() && !ProgEnde && !SessionEndPending) {
-        TakeNextJob(*this, ctx);
+    RetryPending(core, st);
+    while (!ctx.JobDateien.isEmpty() && !core.ProgEnde && !SessionEndPending) {
+        TakeNextJob(core, ctx);
         if (st.Pending.count(ctx.JobDatei)) continue;  // answered already; only its file work is left
-        JobScope job(*this);
+        JobScope job(core);
         try {
-            TseBeforeJob(*this, st);
-            Bearbeite_Job(*this, ctx, st);
-            TseAfterJob(*this, st, ctx);
+            TseBeforeJob(core, st);
+            Bearbeite_Job(core, ctx, st);
+            TseAfterJob(core, st, ctx);
         } catch (const std::exception& e) {
-            LogJobError(*this, st, ctx, QString::fromLocal8Bit(e.what()));
+            LogJobError(core, st, ctx, QString::fromLocal8Bit(e.what()));
         } catch (...) {
-            LogJobError(*this, st, ctx, QStringLiteral("unbekannter Fehler"));
+            LogJobError(core, st, ctx, QStringLiteral("unbekannter Fehler"));
         }
         // Only after an error already logged can a file still be open here;
         // the job stays, so the handle is merely given back.
         if (ctx.F.IsOpen()) (void)ctx.F.Close();
     }
-    TseAfterPass(*this, st, jobsFound);
+    TseAfterPass(core, st, jobsFound);
 }

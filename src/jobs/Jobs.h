@@ -1,7 +1,7 @@
 // The job protocol with the cash-register clients: reading job files,
 // the signature file, the "/F" copies and the four command handlers. All of
-// it runs inside the job pass (TMainForm::Abarbeiten_TseJobs) on the
-// window's thread and works on the pass's job context.
+// it runs inside the job pass (Abarbeiten_TseJobs) on the core's thread and
+// works on the pass's job context.
 #pragma once
 
 #include "jobs/JobContext.h"
@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-class TMainForm;
+class TCore;
 
 // No real job comes near this; a larger file is not read whole.
 inline constexpr size_t kJobFileLimit = 1024 * 1024;
@@ -28,63 +28,70 @@ void ApplyJobText(TJobContext& ctx, const std::string& text, bool cut);
 // bytes read are left in `text`. ctx.IORes holds the result of the open, or
 // else of the close. False when the job cannot be taken this pass; what
 // went wrong is logged.
-bool ReadJobFile(TMainForm& form, TJobContext& ctx, TJobPassState& st, std::string& text);
+bool ReadJobFile(TCore& core, TJobContext& ctx, TJobPassState& st, std::string& text);
 
 // Paths of the job in hand, under the bytes of its listed name.
-plat::FsPath JobFilePath(const TMainForm& form, const TJobContext& ctx);
-plat::FsPath SigFilePath(const TMainForm& form, const TJobContext& ctx);
-plat::FsPath SigFilePath(const TMainForm& form, const QByteArray& jobName);
+plat::FsPath JobFilePath(const TCore& core, const TJobContext& ctx);
+plat::FsPath SigFilePath(const TCore& core, const TJobContext& ctx);
+plat::FsPath SigFilePath(const TCore& core, const QByteArray& jobName);
 
 // Logs a job's error the first time, then while it persists at most once a
 // minute with how often it recurred.
-void LogRepeated(TMainForm& form, TJobPassState& st, const QByteArray& jobFile, const QString& line);
+void LogRepeated(TCore& core, TJobPassState& st, const QByteArray& jobFile, const QString& line);
 
 // ---- Signature file and copies (SigFile.cpp) -----------------------------
 // Creates the signature file in ctx.F (four attempts); sets ctx.IORes.
-void Rewrite_SigFile(TMainForm& form, TJobContext& ctx);
+void Rewrite_SigFile(TCore& core, TJobContext& ctx);
 // Takes one answer line into ctx.Answer and writes it; the first failure is
 // kept in ctx.AnswerErr and later lines are only kept.
 void WriteSigLine(TJobContext& ctx, const std::string& line);
 // Brings the answer onto the disk and closes it; sets ctx.IORes.
-void Close_SigFile(TMainForm& form, TJobContext& ctx);
+void Close_SigFile(TCore& core, TJobContext& ctx);
 // One attempt at a whole answer: created, written, on the disk, closed.
 int32_t WriteAnswerFile(const plat::FsPath& path, const std::vector<std::string>& lines);
 // The "/F" copy of a job's or answer's lines, made from what was read or
 // written, never by opening the name again: job name + "_hh-nn-ss-zzz_" +
 // Ext + ".txt" with the source's modification time. 0 or the error number.
-int32_t SaveFile(TMainForm& form, const QByteArray& FNameOhneExt, const QString& Ext,
+int32_t SaveFile(TCore& core, const QByteArray& FNameOhneExt, const QString& Ext,
                  const std::vector<std::string>& lines, plat::TDateTime modTime);
 // The lines of a job file's text, for its copy.
 std::vector<std::string> SplitLines(const std::string& text);
 
+// ---- The job pass (JobPass.cpp) -------------------------------------------
+// One pass: scans the job directory and carries out the jobs it found, one
+// after the other; answers kept from earlier passes are written again first.
+void Abarbeiten_TseJobs(TCore& core);
+
 // ---- Answers kept for later passes (JobPass.cpp) -----------------------
 // Sets the TSE's clock (Admin login, time update, logout) and when it is due
 // again.
-void Zeit_setzen(TMainForm& form, TJobContext& ctx);
+void Zeit_setzen(TCore& core, TJobContext& ctx);
 // Logs the lines of an answer that never reached the disk.
-void LogLostAnswer(TMainForm& form, const TPendingAnswer& p);
+void LogLostAnswer(TCore& core, const TPendingAnswer& p);
 // At the end of the program: every answer still not written goes to the log.
-void LogPendingAnswers(TMainForm& form);
+void LogPendingAnswers(TCore& core);
 // An answer from the journal gets what every answer gets: the operation's
 // line in the log and the list, the counters, the "/F" copy.
 struct TJournalAnswer;
-void NoteJournalAnswer(TMainForm& form, TJobPassState& st, const TJournalAnswer& a);
+void NoteJournalAnswer(TCore& core, TJobPassState& st, const TJournalAnswer& a);
 // A job answered from the journal whose file would not go: later passes
 // only delete it (if it is still that file), then close the entry.
 void KeepForDeletion(TJobPassState& st, const TJournalEntry& e, const plat::FileId& jobId);
 
 // ---- Command handlers (Commands*.cpp) ------------------------------------
-void Cmd_Bon_an_TSE(TMainForm& form, TJobContext& ctx);
+void Cmd_Bon_an_TSE(TCore& core, TJobContext& ctx);
 // The log line of a signed operation: client, transaction, receipt or text.
-void LogOperation(TMainForm& form, const TJobContext& ctx, char cmd, uint32_t taNr);
+void LogOperation(TCore& core, const TJobContext& ctx, char cmd, uint32_t taNr);
 // The answer of a BON ('B') or TEXT ('T') job from the job's values and
 // what the TSE gave for its transaction; "*EOF*" last.
 std::vector<std::string> SignAnswerLines(char cmd, int32_t finishRes, const TJobContext& job,
                                          const std::string& startTime, const std::string& endTime,
                                          uint32_t taNr, uint32_t sigCounter, const std::string& signatureHex);
-void Cmd_Text_an_TSE(TMainForm& form, TJobContext& ctx);
-void Cmd_Export_von_TSE(TMainForm& form, TJobContext& ctx);
-void Cmd_Status_der_TSE(TMainForm& form, TJobContext& ctx);
+void Cmd_Text_an_TSE(TCore& core, TJobContext& ctx);
+void Cmd_Export_von_TSE(TCore& core, TJobContext& ctx);
+void Cmd_Status_der_TSE(TCore& core, TJobContext& ctx);
+// The name of the TSE's first certificate, from its certificate export.
+QString GetFirstCert();
 
 // A transaction number as a job gives it: an optional sign and decimal
 // digits within the signed 32-bit range; a negative number stands for its

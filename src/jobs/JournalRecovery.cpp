@@ -5,7 +5,7 @@
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "tse/ProcLib.h"
-#include "shell/MainForm.h"
+#include "core/Core.h"
 #include "tse/TseLib_C_Dekl.h"
 
 #include <QStringList>
@@ -229,13 +229,13 @@ std::string TServiceRecoveryTse::Serial()
 // set aside. A job file the journal knows was answered before it was set
 // aside, so it goes; anything else is put back under its name and taken
 // by the next pass.
-void PutBackSetAside(TMainForm& form, const TJournal& journal)
+void PutBackSetAside(TCore& core, const TJournal& journal)
 {
     QList<QByteArray> names;
-    (void)plat::FindEntries(form.DatenVerz, QStringLiteral(".vok-del.*"), names);
+    (void)plat::FindEntries(core.DatenVerz, QStringLiteral(".vok-del.*"), names);
     for (const QByteArray& aside : names) {
         if (!plat::IsSetAsideName(aside)) continue;
-        const plat::FsPath from(form.DatenVerz, aside);
+        const plat::FsPath from(core.DatenVerz, aside);
         const QByteArray name = plat::NameOfSetAside(aside);
         plat::FileId id;
         if (plat::FileIdentity(from, id) != 0) continue;
@@ -243,36 +243,36 @@ void PutBackSetAside(TMainForm& form, const TJournal& journal)
             (void)plat::DeleteFile(from);
             continue;
         }
-        if (int err = plat::RenameFile(from, plat::FsPath(form.DatenVerz, name)))
-            form.Log(plat::DisplayName(aside) + " konnte nicht zurückbenannt werden, Err=" + QString::number(err));
+        if (int err = plat::RenameFile(from, plat::FsPath(core.DatenVerz, name)))
+            core.Log(plat::DisplayName(aside) + " konnte nicht zurückbenannt werden, Err=" + QString::number(err));
     }
 }
 
-TRecoveryEnv ServiceRecoveryEnv(TMainForm& form, TJobPassState& st, std::function<void(const QString&)> log)
+TRecoveryEnv ServiceRecoveryEnv(TCore& core, TJobPassState& st, std::function<void(const QString&)> log)
 {
     TRecoveryEnv env;
-    env.jobDir = form.DatenVerz;
+    env.jobDir = core.DatenVerz;
     env.log = std::move(log);
-    env.answered = [&form, &st](const TJournalAnswer& a) { NoteJournalAnswer(form, st, a); };
+    env.answered = [&core, &st](const TJournalAnswer& a) { NoteJournalAnswer(core, st, a); };
     env.heldSince = &st.HeldSince;
     return env;
 }
 
-void RecoverFromJournal(TMainForm& form)
+void RecoverFromJournal(TCore& core)
 {
-    if (!form.JobState) form.JobState = std::make_shared<TJobPassState>();
-    TJobPassState& st = *form.JobState;
+    if (!core.JobState) core.JobState = std::make_shared<TJobPassState>();
+    TJobPassState& st = *core.JobState;
     TJournal& journal = st.Journal;
-    const QString path = plat::NativePath(form.AktVerz + "/" + JournalFileName);
+    const QString path = plat::NativePath(core.AktVerz + "/" + JournalFileName);
     if (int err = journal.Open(path))
-        form.Log(QString(JournalFileName) + " nicht verwendbar, Err=" + QString::number(err));
+        core.Log(QString(JournalFileName) + " nicht verwendbar, Err=" + QString::number(err));
     if (journal.SkippedRecords() > 0)
-        form.Log(QString(JournalFileName) + ": " + QString::number(journal.SkippedRecords()) +
+        core.Log(QString(JournalFileName) + ": " + QString::number(journal.SkippedRecords()) +
                  " unvollständige Einträge übergangen");
-    PutBackSetAside(form, journal);
+    PutBackSetAside(core, journal);
 
-    TServiceRecoveryTse tse(form.AktVerz);
-    const TRecoveryEnv env = ServiceRecoveryEnv(form, st, [&form](const QString& line) { form.Log(line); });
+    TServiceRecoveryTse tse(core.AktVerz);
+    const TRecoveryEnv env = ServiceRecoveryEnv(core, st, [&core](const QString& line) { core.Log(line); });
     std::vector<TJournalEntry> open;
     for (const auto& [id, e] : journal.OpenEntries()) open.push_back(e);
     for (const TJournalEntry& e : open) {

@@ -15,7 +15,7 @@
 #include <set>
 #include <vector>
 
-class TMainForm;
+class TCore;
 
 // What settling an entry asks of the TSE.
 class TRecoveryTse {
@@ -81,12 +81,12 @@ bool FinishIsTheJobs(const TTransactionLogs& logs, const TJournalEntry& e, const
 // The service's own surroundings for settling: its job directory, answers
 // noted as every answer is, held entries timed in the pass state.
 struct TJobPassState;
-TRecoveryEnv ServiceRecoveryEnv(TMainForm& form, TJobPassState& st, std::function<void(const QString&)> log);
+TRecoveryEnv ServiceRecoveryEnv(TCore& core, TJobPassState& st, std::function<void(const QString&)> log);
 
 // At the start, after the start-up sequence and before the first job pass:
 // opens the journal in the program directory, puts back what a deletion had
 // set aside, and settles the journal's open entries.
-void RecoverFromJournal(TMainForm& form);
+void RecoverFromJournal(TCore& core);
 
 // The service's TSE through the wrappers; exports land beside the journal.
 class TServiceRecoveryTse : public TRecoveryTse {

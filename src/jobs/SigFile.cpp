@@ -2,7 +2,7 @@
 
 #include "platform/Ansi.h"
 #include "platform/Files.h"
-#include "shell/MainForm.h"
+#include "core/Core.h"
 #include "tse/TseLib.h"
 
 #include <vector>
@@ -13,9 +13,9 @@ constexpr int kSigAttempts = 4;
 
 }  // namespace
 
-void Rewrite_SigFile(TMainForm& form, TJobContext& ctx)
+void Rewrite_SigFile(TCore& core, TJobContext& ctx)
 {
-    const plat::FsPath path = SigFilePath(form, ctx);
+    const plat::FsPath path = SigFilePath(core, ctx);
     const QString name = ctx.AktKas + ".SIG";
     ctx.Answer.clear();
     ctx.AnswerStarted = true;
@@ -26,15 +26,15 @@ void Rewrite_SigFile(TMainForm& form, TJobContext& ctx)
         ctx.IORes = ctx.F.Create(path);
         if (ctx.IORes == 0) break;
         if (TseDebug)
-            form.Log(name + " konnte vorerst nicht erstellt werden, Err=" + QString::number(ctx.IORes));
-        form.Delay(500);
+            core.Log(name + " konnte vorerst nicht erstellt werden, Err=" + QString::number(ctx.IORes));
+        core.Delay(500);
     }
     if (ctx.IORes != 0) {
         ctx.AnswerErr = ctx.IORes;
-        form.Log(name + " konnte nicht erstellt werden, Err=" + QString::number(ctx.IORes));
-        form.ZelnorsTestLog(name + " Rewrite unmöglich, Err=" + QString::number(ctx.IORes));
+        core.Log(name + " konnte nicht erstellt werden, Err=" + QString::number(ctx.IORes));
+        core.ZelnorsTestLog(name + " Rewrite unmöglich, Err=" + QString::number(ctx.IORes));
     } else {
-        form.ZelnorsTestLog(name + " Rewrite erfolgt");
+        core.ZelnorsTestLog(name + " Rewrite erfolgt");
     }
 }
 
@@ -44,7 +44,7 @@ void WriteSigLine(TJobContext& ctx, const std::string& line)
     if (ctx.AnswerErr == 0) ctx.AnswerErr = ctx.F.WriteLine(line);
 }
 
-void Close_SigFile(TMainForm& form, TJobContext& ctx)
+void Close_SigFile(TCore& core, TJobContext& ctx)
 {
     const QString name = ctx.AktKas + ".SIG";
     // Nothing was created: the creation's error stands.
@@ -56,19 +56,19 @@ void Close_SigFile(TMainForm& form, TJobContext& ctx)
     for (int Versuch = 1; Versuch <= kSigAttempts; ++Versuch) {
         ctx.IORes = ctx.F.Sync();
         if (ctx.IORes == 0 || ctx.IORes == EBADF) break;
-        form.Delay(500);
+        core.Delay(500);
     }
     const int32_t closeRes = ctx.F.Close();
     if (ctx.IORes == 0) ctx.IORes = closeRes;
 
     if (ctx.IORes != 0) {
         if (ctx.AnswerErr == 0) ctx.AnswerErr = ctx.IORes;
-        form.Log(name + " konnte nicht geschlossen werden, Err=" + QString::number(ctx.IORes));
-        form.ZelnorsTestLog(name + " CloseFile unmöglich, Err=" + QString::number(ctx.IORes));
+        core.Log(name + " konnte nicht geschlossen werden, Err=" + QString::number(ctx.IORes));
+        core.ZelnorsTestLog(name + " CloseFile unmöglich, Err=" + QString::number(ctx.IORes));
         return;
     }
-    ctx.FDatOk = plat::FileModTime(SigFilePath(form, ctx), ctx.DT) == 0;
-    form.ZelnorsTestLog(ctx.FDatOk
+    ctx.FDatOk = plat::FileModTime(SigFilePath(core, ctx), ctx.DT) == 0;
+    core.ZelnorsTestLog(ctx.FDatOk
                             ? name + " CloseFile erfolgt (FTime " + plat::FormatDateTime("hh:nn:ss:zzz", ctx.DT) + ")"
                             : name + " CloseFile erfolgt (FTime unbekannt)");
 }
@@ -83,13 +83,13 @@ int32_t WriteAnswerFile(const plat::FsPath& path, const std::vector<std::string>
     return f.Close();
 }
 
-int32_t SaveFile(TMainForm& form, const QByteArray& FNameOhneExt, const QString& Ext,
+int32_t SaveFile(TCore& core, const QByteArray& FNameOhneExt, const QString& Ext,
                  const std::vector<std::string>& lines, plat::TDateTime modTime)
 {
     const QByteArray copyName =
         FNameOhneExt + plat::QToAnsi(plat::FormatDateTime("_hh-nn-ss-zzz_", modTime) + Ext + ".txt").c_str();
     plat::File out;
-    if (int err = out.Create(plat::FsPath(form.DatenVerz, copyName))) return err;
+    if (int err = out.Create(plat::FsPath(core.DatenVerz, copyName))) return err;
     for (const std::string& line : lines)
         if (int err = out.WriteLine(line)) return err;
     return out.Close();

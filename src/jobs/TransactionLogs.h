@@ -17,7 +17,7 @@ struct TLogMessage {
     uint32_t taNr = 0;
     uint32_t sigCounter = 0;
     uint64_t logTime = 0;       // Unix seconds, whichever of the three forms the TSE wrote
-    std::string logTimeFormat;  // the form, by the names the QR text uses ("unixTime", ...)
+    std::string logTimeFormat;  // the core, by the names the QR text uses ("unixTime", ...)
     std::string signature;      // hex
 };
 

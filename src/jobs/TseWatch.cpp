@@ -3,11 +3,9 @@
 #include "platform/DateTime.h"
 #include "platform/Host.h"
 #include "platform/Version.h"
-#include "shell/MainForm.h"
+#include "core/Core.h"
 #include "tse/TseLib.h"
 
-#include <QLabel>
-#include <QListWidget>
 #include <cmath>
 
 namespace {
@@ -17,30 +15,29 @@ namespace {
 constexpr int32_t kReopenTimeout = 5000;
 const QString kLostNotice = QStringLiteral("TSE nicht erreichbar seit ");
 
-void RemoveLostNotice(TMainForm& form)
+void RemoveLostNotice(TCore& core)
 {
-    for (int i = form.liErr->count() - 1; i >= 0; --i)
-        if (form.liErr->item(i)->text().startsWith(kLostNotice)) delete form.liErr->takeItem(i);
+    core.Shown.RemoveNotices(kLostNotice);
 }
 
 // The TSE answers again: its clock is set before the next transaction, and
 // the window shows its counters as they are now.
-void Reconnected(TMainForm& form, TJobPassState& st, uint32_t transactionCounter)
+void Reconnected(TCore& core, TJobPassState& st, uint32_t transactionCounter)
 {
     st.Tse.Reconnected();
-    form.Log(QStringLiteral("TSE wieder verbunden"));
-    form.NextTimeSet = 0;
-    form.lbTANr->setText(QString::number(transactionCounter));
+    core.Log(QStringLiteral("TSE wieder verbunden"));
+    core.NextTimeSet = 0;
+    core.Shown.SetTaNr(transactionCounter);
     const uint32_t signatureCounter = tse_getSignatureCounter(TseSN);
-    if (TseRes == 0) form.lbSigNr->setText(QString::number(signatureCounter));
-    RemoveLostNotice(form);
+    if (TseRes == 0) core.Shown.SetSigNr(signatureCounter);
+    RemoveLostNotice(core);
     st.HealthFactsStale = true;
 }
 
-void TryReconnect(TMainForm& form, TJobPassState& st, bool jobWaiting)
+void TryReconnect(TCore& core, TJobPassState& st, bool jobWaiting)
 {
     if (!st.Tse.AttemptDue(jobWaiting)) return;
-    form.ReOpenTSE(kReopenTimeout);
+    core.ReOpenTSE(kReopenTimeout);
     // ReOpenTSE leaves the result of its logout; whether the TSE really
     // answers again shows in a plain query.
     const uint32_t transactionCounter = tse_getTransactionCounter();
@@ -49,7 +46,7 @@ void TryReconnect(TMainForm& form, TJobPassState& st, bool jobWaiting)
         st.Tse.AttemptFailed(res);
         return;
     }
-    Reconnected(form, st, transactionCounter);
+    Reconnected(core, st, transactionCounter);
 }
 
 uint32_t CountOpenTransactions(std::string list)
@@ -65,12 +62,12 @@ uint32_t CountOpenTransactions(std::string list)
 
 // The TSE's figures for the status file. Read only while the TSE is online:
 // a lost TSE keeps its last known figures.
-void ReadTseFacts(TMainForm& form, TJobPassState& st)
+void ReadTseFacts(TCore& core, TJobPassState& st)
 {
     THealthInputs& h = st.Health;
     const uint32_t transactionCounter = tse_getTransactionCounter();
     if (TseRes != 0) {
-        NoteTseLoss(form, st.Tse, TseRes);
+        NoteTseLoss(core, st.Tse, TseRes);
         return;
     }
     h.transactionCounter = transactionCounter;
@@ -91,16 +88,16 @@ void ReadTseFacts(TMainForm& form, TJobPassState& st)
     if (total && TseRes == 0) h.logMemoryFreePercent = static_cast<int>(available * 100 / total);
 }
 
-void UpdateHealth(TMainForm& form, TJobPassState& st, int jobsFound)
+void UpdateHealth(TCore& core, TJobPassState& st, int jobsFound)
 {
     const plat::TDateTime now = plat::Now();
     const bool factsDue = st.HealthFactsStale || now - st.HealthFactsAt >= THealthWriter::kRefresh ||
                           now < st.HealthFactsAt;
     THealthInputs& h = st.Health;
     if (factsDue) {
-        if (!st.Tse.Lost()) ReadTseFacts(form, st);
+        if (!st.Tse.Lost()) ReadTseFacts(core, st);
         int64_t free = 0;
-        if (plat::DiskFreeBytes(form.DatenVerz, free) == 0) h.diskFreeBytes = free;
+        if (plat::DiskFreeBytes(core.DatenVerz, free) == 0) h.diskFreeBytes = free;
         st.HealthFactsAt = now;
         st.HealthFactsStale = false;
     }
@@ -112,27 +109,27 @@ void UpdateHealth(TMainForm& form, TJobPassState& st, int jobsFound)
         h.host = plat::HostName();
         h.version = plat::ProgramVersion();
     }
-    const int err = st.HealthWriter.Update(plat::FsPath(form.DatenVerz + "\\" + kHealthFileName), h);
+    const int err = st.HealthWriter.Update(plat::FsPath(core.DatenVerz + "\\" + kHealthFileName), h);
     if (err != 0 && err != st.HealthWriteError)
-        form.Log(QStringLiteral("%1 konnte nicht geschrieben werden, Err=%2").arg(kHealthFileName).arg(err));
+        core.Log(QStringLiteral("%1 konnte nicht geschrieben werden, Err=%2").arg(kHealthFileName).arg(err));
     st.HealthWriteError = err;
 }
 
 }  // namespace
 
-void NoteTseLoss(TMainForm& form, TTseConnection& conn, int32_t code)
+void NoteTseLoss(TCore& core, TTseConnection& conn, int32_t code)
 {
     if (!conn.NoteFailure(code)) return;
-    form.Log("TSE nicht erreichbar, Err=" + QString::fromStdString(ErgStrOf(code)));
-    form.liErr->addItem(kLostNotice + plat::FormatDateTime(QStringLiteral("hh:nn"), conn.LostSince()));
+    core.Log("TSE nicht erreichbar, Err=" + QString::fromStdString(ErgStrOf(code)));
+    core.Shown.AddNotice(kLostNotice + plat::FormatDateTime(QStringLiteral("hh:nn"), conn.LostSince()));
 }
 
-void TseBeforeJob(TMainForm& form, TJobPassState& st)
+void TseBeforeJob(TCore& core, TJobPassState& st)
 {
-    TryReconnect(form, st, true);
+    TryReconnect(core, st, true);
 }
 
-void TseAfterJob(TMainForm& form, TJobPassState& st, const TJobContext& ctx)
+void TseAfterJob(TCore& core, TJobPassState& st, const TJobContext& ctx)
 {
     if (!ctx.AnswerStarted) return;  // no command reached the TSE
     st.Health.lastJob = plat::Now();
@@ -141,17 +138,17 @@ void TseAfterJob(TMainForm& form, TJobPassState& st, const TJobContext& ctx)
     if (st.Tse.Lost() && res == 0) {
         // The job's own calls found the TSE again (an export opens it anew).
         const uint32_t transactionCounter = tse_getTransactionCounter();
-        if (TseRes == 0) Reconnected(form, st, transactionCounter);
+        if (TseRes == 0) Reconnected(core, st, transactionCounter);
         return;
     }
-    NoteTseLoss(form, st.Tse, res);
+    NoteTseLoss(core, st.Tse, res);
 }
 
-void TseAfterPass(TMainForm& form, TJobPassState& st, int jobsFound)
+void TseAfterPass(TCore& core, TJobPassState& st, int jobsFound)
 {
     // Also when jobs were found: a job that waits (incomplete, locked, held
     // by the journal) or only has its file work left never reached the
     // attempt before a job.
-    TryReconnect(form, st, false);
-    UpdateHealth(form, st, jobsFound);
+    TryReconnect(core, st, false);
+    UpdateHealth(core, st, jobsFound);
 }

@@ -3,7 +3,8 @@
 #include "platform/Ansi.h"
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
-#include "shell/MainForm.h"
+#include "core/Core.h"
+#include "operator/Operator.h"
 #include "tse/ProcLib.h"
 #include "tse/TseLib.h"
 
@@ -40,31 +41,31 @@ struct FileCloser {
 
 }  // namespace
 
-int32_t TMainForm::ExpCert()
+int32_t ExpCert(TCore& core)
 {
     const std::string hex = tse_exportCertificates();
     const int32_t exportRes = TseRes.load();
     if (exportRes != 0) {
         // A refused export must neither look like a success nor wipe the
         // files of an earlier run.
-        Log(QStringLiteral("Export der Zertifikate nicht möglich (") + ErgStr() + QStringLiteral(")"));
+        core.Log(QStringLiteral("Export der Zertifikate nicht möglich (") + core.ErgStr() + QStringLiteral(")"));
         return exportRes;
     }
 
-    const QString tarPath = ExpVerz + QStringLiteral("\\Cer.TAR");
-    const QString txtPath = ExpVerz + QStringLiteral("\\Cer.txt");
+    const QString tarPath = core.ExpVerz + QStringLiteral("\\Cer.TAR");
+    const QString txtPath = core.ExpVerz + QStringLiteral("\\Cer.txt");
 
     {
         plat::File tar;
         FileCloser closer{tar};
         if (const int n = tar.Create(tarPath)) {
-            Log(QStringLiteral("Datei Cer.TAR konnten nicht angelegt werden") + ErrSuffix(n));
+            core.Log(QStringLiteral("Datei Cer.TAR konnten nicht angelegt werden") + ErrSuffix(n));
             return n;
         }
         int n = tar.Write(HexToBytes(hex));
         if (n == 0) n = tar.Close();
         if (n != 0) {
-            Log(QStringLiteral("Datei Cer.TAR konnte nicht geschrieben werden") + ErrSuffix(n));
+            core.Log(QStringLiteral("Datei Cer.TAR konnte nicht geschrieben werden") + ErrSuffix(n));
             return n;
         }
     }
@@ -74,7 +75,7 @@ int32_t TMainForm::ExpCert()
         plat::File tar;
         FileCloser closer{tar};
         if (const int n = tar.OpenRead(tarPath)) {
-            Log(QStringLiteral("Zertifikate-Datei konnten nicht geöffnet werden") + ErrSuffix(n));
+            core.Log(QStringLiteral("Zertifikate-Datei konnten nicht geöffnet werden") + ErrSuffix(n));
             return n;
         }
         // Block by block, at least once; a name never spans two blocks.
@@ -82,7 +83,7 @@ int32_t TMainForm::ExpCert()
         do {
             std::string block;
             if (const int n = tar.Read(block, BlockSize)) {
-                Log(QStringLiteral("Zertifikate-Datei konnte nicht gelesen werden") + ErrSuffix(n));
+                core.Log(QStringLiteral("Zertifikate-Datei konnte nicht gelesen werden") + ErrSuffix(n));
                 return n;
             }
             atEnd = block.size() < BlockSize;
@@ -95,7 +96,7 @@ int32_t TMainForm::ExpCert()
     plat::File txt;
     FileCloser closer{txt};
     if (const int n = txt.Create(txtPath)) {
-        Log(QStringLiteral("Datei Cer.txt konnten nicht angelegt werden") + ErrSuffix(n));
+        core.Log(QStringLiteral("Datei Cer.txt konnten nicht angelegt werden") + ErrSuffix(n));
         return n;
     }
     int n = 0;
@@ -105,15 +106,8 @@ int32_t TMainForm::ExpCert()
     }
     if (n == 0) n = txt.Close();
     if (n != 0) {
-        Log(QStringLiteral("Datei Cer.txt konnte nicht geschrieben werden") + ErrSuffix(n));
+        core.Log(QStringLiteral("Datei Cer.txt konnte nicht geschrieben werden") + ErrSuffix(n));
         return n;
     }
     return 0;
-}
-
-void TMainForm::Btn_CerClick()
-{
-    if (ExpCert() != 0) return;  // the failure is in the log
-    plat::Beep();
-    plat::ShowInfo(QStringLiteral("Die Zertifikate wurden in den Dateien Cer.TAR und Cer.txt gespeichert"));
 }

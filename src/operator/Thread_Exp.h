@@ -1,16 +1,18 @@
 // The manual-export worker: the one piece of the program that runs outside
-// the window thread. It reaches the window through the global MainForm and
-// touches only what is safe from a second thread: the TSE (the window thread
-// keeps off it meanwhile), ReOpenTSE, Log and Exp_running.
+// the core's thread. It touches only what is safe from a second thread: the
+// TSE (the core's thread keeps off it meanwhile), ReOpenTSE, Log and
+// Exp_running.
 #pragma once
 
 #include <QThread>
+
+class TCore;
 
 class TThread_Exp : public QThread {
 public:
     // Created idle; start() runs Execute. The object frees itself once
     // Execute has returned.
-    TThread_Exp();
+    explicit TThread_Exp(TCore& core);
 
     // Reopens the TSE for a long export, exports transactions 1 up to the
     // current counter into the export directory, reopens it for normal
@@ -19,4 +21,7 @@ public:
 
 protected:
     void run() override;
+
+private:
+    TCore& core_;
 };

@@ -5,13 +5,11 @@
 #include "platform/DateTime.h"
 #include "platform/Version.h"
 #include "platform/Monotonic.h"
-#include "shell/MainForm.h"
+#include "core/Core.h"
+#include "operator/Operator.h"
 #include "tse/ProcLib.h"
 #include "tse/TseLib.h"
 
-#include <QLabel>
-#include <QListWidget>
-#include <QPushButton>
 
 namespace {
 
@@ -64,125 +62,122 @@ QString Text(const std::string& ansi)
 
 }  // namespace
 
-void TMainForm::TSE_Daten_abfragen()
+void TSE_Daten_abfragen(TCore& core)
 {
-    liTSE->addItem("Verzeichnisse");
-    liTSE->addItem("  Daten:  " + DatenVerz);
-    liTSE->addItem("  Export: " + ExpVerz);
-    liTSE->addItem("  TSE:    " + TSE_Pfad);
+    QStringList lines;
+    lines << ("Verzeichnisse");
+    lines << ("  Daten:  " + core.DatenVerz);
+    lines << ("  Export: " + core.ExpVerz);
+    lines << ("  TSE:    " + core.TSE_Pfad);
 
-    liTSE->addItem("Versionen");
-    liTSE->addItem("  Voktar: V" + plat::ProgramVersion());
-    liTSE->addItem("  TSE:    " + Text(tse_getApiVersionString()));
+    lines << ("Versionen");
+    lines << ("  Voktar: V" + plat::ProgramVersion());
+    lines << ("  TSE:    " + Text(tse_getApiVersionString()));
 
-    liTSE->addItem("Seriennummer der TSE");
-    liTSE->addItems(HexLines(TseSN));
+    lines << ("Seriennummer der TSE");
+    lines << (HexLines(TseSN));
 
-    liTSE->addItem("Zeitmanagement");
+    lines << ("Zeitmanagement");
     const uint32_t syncInterval = tse_getTimeSyncInterval();
-    TimeSyncInterval = static_cast<int32_t>(syncInterval);
-    liTSE->addItem("  Sync.Interval:      " + QString::number(syncInterval) + " sec.");
-    liTSE->addItem("  Zeitformat:         " + Text(tse_getTimeSyncVariant()));
-    liTSE->addItem(QStringLiteral("  Uhr der TSE:        ") + ClockText());
+    core.TimeSyncInterval = static_cast<int32_t>(syncInterval);
+    lines << ("  Sync.Interval:      " + QString::number(syncInterval) + " sec.");
+    lines << ("  Zeitformat:         " + Text(tse_getTimeSyncVariant()));
+    lines << (QStringLiteral("  Uhr der TSE:        ") + ClockText());
 
-    liTSE->addItem("Signatur");
-    liTSE->addItem("  gültig bis:         " + Text(tse_getCertificateExpirationDate(TseSN)) + " UTC");
-    liTSE->addItem("  Algorithmus:        " + Text(tse_getSignatureAlgorithm()));
-    liTSE->addItem("  Zertifikate ID:     " + Text(tse_getCertificationId()));
+    lines << ("Signatur");
+    lines << ("  gültig bis:         " + Text(tse_getCertificateExpirationDate(TseSN)) + " UTC");
+    lines << ("  Algorithmus:        " + Text(tse_getSignatureAlgorithm()));
+    lines << ("  Zertifikate ID:     " + Text(tse_getCertificationId()));
 
-    lbTANr->setText(QString::number(tse_getTransactionCounter()));
-    lbSigNr->setText(QString::number(tse_getSignatureCounter(TseSN)));
+    core.Shown.SetTaNr(tse_getTransactionCounter());
+    core.Shown.SetSigNr(tse_getSignatureCounter(TseSN));
 
-    liKas->addItems(RegisteredClients(tse_getERSMappings()));
+    core.Shown.SetClients(core.Shown.Clients() + RegisteredClients(tse_getERSMappings()));
 
-    liTSE->addItem("Unique ID");
-    liTSE->addItems(HexLines(tse_getUniqueId()));
-    liTSE->addItem("Public Key");
-    liTSE->addItems(HexLines(tse_exportPublicKey(TseSN)));
+    lines << ("Unique ID");
+    lines << (HexLines(tse_getUniqueId()));
+    lines << ("Public Key");
+    lines << (HexLines(tse_exportPublicKey(TseSN)));
+    core.Shown.SetTechData(core.Shown.TechData() + lines);
 
     // Open transactions block the closing of receipts; the operator can
     // finish them with "TA freigeben".
     const std::string openTransactions = tse_getOpenTransactions();
-    if (!openTransactions.empty()) liErr->addItem("offene Transaktionen: " + Text(openTransactions));
-    Btn_TAFree->setEnabled(!openTransactions.empty());
+    if (!openTransactions.empty()) core.Shown.AddNotice("offene Transaktionen: " + Text(openTransactions));
+    core.Shown.Enable(TShownState::Button::TaFree, !openTransactions.empty());
 
     const uint32_t freeKb = static_cast<uint32_t>(tse_getAvailableLogMemory() / 1024);
-    if (freeKb < LowMemoryKb) liErr->addItem("TSE-Speicher fast voll, " + QString::number(freeKb) + " kb frei");
+    if (freeKb < LowMemoryKb) core.Shown.AddNotice("TSE-Speicher fast voll, " + QString::number(freeKb) + " kb frei");
 
     // A current number above the maximum wraps to a large difference: no warning.
     const uint32_t maxClients = tse_getMaxNumberOfClients();
     const uint32_t freeClients = maxClients - tse_getCurrentNumberOfClients();
     if (freeClients < FewFreePlaces)
-        liErr->addItem("Kaum freie Kassen mehr, " + QString::number(freeClients) + " frei");
+        core.Shown.AddNotice("Kaum freie Kassen mehr, " + QString::number(freeClients) + " frei");
 
     const uint32_t maxTransactions = tse_getMaxNumberOfTransactions();
     const uint32_t freeTransactions = maxTransactions - tse_getCurrentNumberOfTransactions();
     if (freeTransactions < FewFreePlaces)
-        liErr->addItem("Kaum freie Transaktionen mehr, " + QString::number(freeTransactions) + " frei");
+        core.Shown.AddNotice("Kaum freie Transaktionen mehr, " + QString::number(freeTransactions) + " frei");
 
     // The TSE's clock is set now; the job pass sets it again once the
     // interval that the TSE demands has passed.
-    int32_t loginResult = 0;
-    int16_t remainingRetries = 0;
-    tse_authenticateUser(TseAdminUser, TseAdminPin, loginResult, remainingRetries);
-    tse_updateTime();
-    NextTimeSet = plat::MonotonicMs() + (static_cast<int64_t>(TimeSyncInterval) - 1) * 1000;
-    tse_logOut(TseAdminUser);
+    TAdminSession admin(core);
 }
 
-void TMainForm::Log_TSE_Daten()
+void Log_TSE_Daten(TCore& core)
 {
-    Log("° ");
-    Log("°>>>>>>>>>> TECHNISCHE DATEN DER TSE <<<<<<<<<<");
-    Log("°Verzeichnisse");
-    Log("°  Daten:  " + DatenVerz);
-    Log("°  Export: " + ExpVerz);
-    Log("°  TSE:    " + TSE_Pfad);
-    Log("°Versionen");
-    Log("°  Voktar: " + plat::ProgramVersion());
-    Log("°  TSE:    " + Text(tse_getApiVersionString()));
+    core.Log("° ");
+    core.Log("°>>>>>>>>>> TECHNISCHE DATEN DER TSE <<<<<<<<<<");
+    core.Log("°Verzeichnisse");
+    core.Log("°  Daten:  " + core.DatenVerz);
+    core.Log("°  Export: " + core.ExpVerz);
+    core.Log("°  TSE:    " + core.TSE_Pfad);
+    core.Log("°Versionen");
+    core.Log("°  Voktar: " + plat::ProgramVersion());
+    core.Log("°  TSE:    " + Text(tse_getApiVersionString()));
 
     const std::string serialNumbers = tse_exportSerialNumbers();
-    Log("°Seriennummer der TSE  (" + ErgStr() + ")");
-    Log("°  " + LogForm(serialNumbers));
+    core.Log("°Seriennummer der TSE  (" + core.ErgStr() + ")");
+    core.Log("°  " + LogForm(serialNumbers));
 
-    Log("°Zeitmanagement");
-    Log("°  Sync.Interval:      " + QString::number(tse_getTimeSyncInterval()) + " sec.");
-    Log("°  Zeitformat:         " + Text(tse_getTimeSyncVariant()));
-    Log(QStringLiteral("°  Uhr der TSE:        ") + ClockText());
+    core.Log("°Zeitmanagement");
+    core.Log("°  Sync.Interval:      " + QString::number(tse_getTimeSyncInterval()) + " sec.");
+    core.Log("°  Zeitformat:         " + Text(tse_getTimeSyncVariant()));
+    core.Log(QStringLiteral("°  Uhr der TSE:        ") + ClockText());
 
-    Log("°Signatur");
-    Log("°  gültig bis:         " + Text(tse_getCertificateExpirationDate(TseSN)) + " UTC");
-    Log("°  Algorithmus:        " + Text(tse_getSignatureAlgorithm()));
-    Log("°  Zertifikate ID:     " + Text(tse_getCertificationId()));
+    core.Log("°Signatur");
+    core.Log("°  gültig bis:         " + Text(tse_getCertificateExpirationDate(TseSN)) + " UTC");
+    core.Log("°  Algorithmus:        " + Text(tse_getSignatureAlgorithm()));
+    core.Log("°  Zertifikate ID:     " + Text(tse_getCertificationId()));
 
-    Log("°Aktuelle Nummern");
-    Log("°  TransaktionsNr:     " + QString::number(tse_getTransactionCounter()));
-    Log("°  Signatur-Nr:        " + QString::number(tse_getSignatureCounter(TseSN)));
+    core.Log("°Aktuelle Nummern");
+    core.Log("°  TransaktionsNr:     " + QString::number(tse_getTransactionCounter()));
+    core.Log("°  Signatur-Nr:        " + QString::number(tse_getSignatureCounter(TseSN)));
 
-    Log("°Angemeldete Kassen");
+    core.Log("°Angemeldete Kassen");
     const std::string mappings = tse_getERSMappings();
-    Log("°  " + LogForm(mappings));
-    for (const QString& client : RegisteredClients(mappings)) Log("°  " + client);
+    core.Log("°  " + LogForm(mappings));
+    for (const QString& client : RegisteredClients(mappings)) core.Log("°  " + client);
 
-    Log("°Unique ID");
-    Log("°  " + LogForm(tse_getUniqueId()));
-    Log("°Public Key");
-    Log("°  " + LogForm(tse_exportPublicKey(TseSN)));
+    core.Log("°Unique ID");
+    core.Log("°  " + LogForm(tse_getUniqueId()));
+    core.Log("°Public Key");
+    core.Log("°  " + LogForm(tse_exportPublicKey(TseSN)));
 
     const std::string openTransactions = tse_getOpenTransactions();
-    Log("°offene Transaktionen: " + (openTransactions.empty() ? QStringLiteral("keine") : Text(openTransactions)));
+    core.Log("°offene Transaktionen: " + (openTransactions.empty() ? QStringLiteral("keine") : Text(openTransactions)));
 
-    Log("°Speicher");
+    core.Log("°Speicher");
     const uint64_t totalKb = tse_getTotalLogMemory() / 1024;
     const uint64_t freeKb = tse_getAvailableLogMemory() / 1024;
-    Log("°  LogMemory:   " + QString::number(freeKb) + " von " + QString::number(totalKb) + " kb frei");
+    core.Log("°  LogMemory:   " + QString::number(freeKb) + " von " + QString::number(totalKb) + " kb frei");
     const uint32_t maxClients = tse_getMaxNumberOfClients();
     const uint32_t clients = tse_getCurrentNumberOfClients();
-    Log("°  Anz. Kassen: " + QString::number(clients) + " von " + QString::number(maxClients) + " belegt");
+    core.Log("°  Anz. Kassen: " + QString::number(clients) + " von " + QString::number(maxClients) + " belegt");
     const uint32_t maxTransactions = tse_getMaxNumberOfTransactions();
     const uint32_t transactions = tse_getCurrentNumberOfTransactions();
-    Log("°  Anz. Trans.: " + QString::number(transactions) + " von " + QString::number(maxTransactions) +
+    core.Log("°  Anz. Trans.: " + QString::number(transactions) + " von " + QString::number(maxTransactions) +
         " belegt");
-    Log("° ");
+    core.Log("° ");
 }

@@ -3,14 +3,13 @@
 // the TSE refuse new ones. So the start finishes them itself.
 #include "operator/OpenTransactions.h"
 
-#include "shell/MainForm.h"
+#include "core/Core.h"
 
-#include <QPushButton>
 
-void FinishOpenTransactionsUnattended(TMainForm& form)
+void FinishOpenTransactionsUnattended(TCore& core)
 {
-    if (!form.Unattended) return;
-    FinishOpenTransactions(form);
+    if (!core.Unattended) return;
+    FinishOpenTransactions(core);
     // The notice and the button tell what is open now, not what the start found.
-    form.Btn_TAFree->setEnabled(RefreshOpenTransactionNotice(form));
+    core.Shown.Enable(TShownState::Button::TaFree, RefreshOpenTransactionNotice(core));
 }

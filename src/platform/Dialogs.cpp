@@ -1,94 +1,23 @@
 #include "platform/Dialogs.h"
 
-#include <QApplication>
-#include <QFontMetrics>
-#include <QInputDialog>
-#include <QLabel>
+#include <QCoreApplication>
 #include <QLibraryInfo>
 #include <QLocale>
-#include <QMessageBox>
-#include <QPointer>
 #include <QTranslator>
 #include <atomic>
-#include <vector>
+#include <cstdio>
 
 namespace plat {
 
 namespace {
 
-// The real dialogs that are open now, innermost last: an end request
-// closes them all.
-std::vector<QPointer<QDialog>>& OpenDialogs()
+// With no responder set, nobody can answer: every dialog takes its default
+// and its text goes to the error output.
+UnattendedResponder& NobodyAnswers()
 {
-    static std::vector<QPointer<QDialog>> open;
-    return open;
-}
-
-// Runs a real dialog, known to EndAllDialogs while it is open.
-int RunDialog(QDialog& dialog)
-{
-    OpenDialogs().push_back(&dialog);
-    const int result = dialog.exec();
-    OpenDialogs().pop_back();
-    return result;
-}
-
-// The program's texts end their lines with CR LF; a box shows only LF as a
-// line break.
-QString BoxText(QString text)
-{
-    return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-}
-
-// A text that brings its own line breaks is laid out as written: the box
-// wraps plain text at half the screen's width (at most 500 pixels), which
-// would break each line of the certificate warning once more.
-void KeepLineBreaks(QMessageBox& box)
-{
-    const QString text = box.text();
-    if (!text.contains(QLatin1Char('\n'))) return;
-    box.setTextFormat(Qt::RichText);
-    box.setText(QStringLiteral("<p style=\"white-space:pre\">") + text.toHtmlEscaped() + QStringLiteral("</p>"));
-}
-
-// The real dialogs of the window system.
-class WindowResponder : public DialogResponder {
-public:
-    bool Confirm(const QString& text) override
-    {
-        QMessageBox box(QMessageBox::Question, Title(), BoxText(text), QMessageBox::Yes | QMessageBox::No);
-        box.setDefaultButton(QMessageBox::Yes);
-        KeepLineBreaks(box);
-        return RunDialog(box) == QMessageBox::Yes;
-    }
-    void Info(const QString& text) override { Box(QMessageBox::Information, text); }
-    void Error(const QString& text) override { Box(QMessageBox::Critical, text); }
-    QString InputQuery(const QString& caption, const QString& prompt, const QString& defaultText) override
-    {
-        QInputDialog dialog;
-        dialog.setWindowTitle(caption);
-        dialog.setLabelText(prompt);
-        dialog.setTextValue(defaultText);
-        // Wide enough for the whole caption in the title bar (with its
-        // buttons), which the window system would otherwise cut.
-        dialog.setMinimumWidth(QFontMetrics(QApplication::font()).horizontalAdvance(caption) + 160);
-        return RunDialog(dialog) == QDialog::Accepted ? dialog.textValue() : defaultText;
-    }
-    void Beep() override { QApplication::beep(); }
-
-private:
-    static QString Title() { return QApplication::applicationDisplayName(); }
-    static void Box(QMessageBox::Icon icon, const QString& text)
-    {
-        QMessageBox box(icon, Title(), BoxText(text), QMessageBox::Ok);
-        KeepLineBreaks(box);
-        RunDialog(box);
-    }
-};
-
-WindowResponder& WindowDialogs()
-{
-    static WindowResponder responder;
+    static UnattendedResponder responder([](const QString& text) {
+        std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+    });
     return responder;
 }
 
@@ -117,7 +46,7 @@ void SetDialogResponder(DialogResponder* responder)
 DialogResponder* CurrentDialogResponder()
 {
     DialogResponder* r = g_responder.load();
-    return r ? r : &WindowDialogs();
+    return r ? r : &NobodyAnswers();
 }
 
 // An answer given while the end was requested is not the operator's: the
@@ -154,10 +83,7 @@ void Beep()
 void EndAllDialogs()
 {
     g_ended = true;
-    // Copied: a rejected dialog leaves the list when its exec returns.
-    const std::vector<QPointer<QDialog>> open = OpenDialogs();
-    for (const QPointer<QDialog>& dialog : open)
-        if (dialog) dialog->reject();
+    CurrentDialogResponder()->EndOpenDialogs();
 }
 
 bool DialogsEnded()

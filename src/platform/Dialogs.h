@@ -18,9 +18,13 @@ public:
     // Returns the edited text on OK, the default text on Cancel.
     virtual QString InputQuery(const QString& caption, const QString& prompt, const QString& defaultText) = 0;
     virtual void Beep() = 0;
+    // The end is requested: dialogs that are open now are closed with
+    // their safe choice.
+    virtual void EndOpenDialogs() {}
 };
 
-// nullptr restores the real window-system dialogs. Not owned.
+// Not owned. With none set (nullptr), every dialog takes its default button
+// and its text goes to the error output.
 void SetDialogResponder(DialogResponder* responder);
 DialogResponder* CurrentDialogResponder();
 

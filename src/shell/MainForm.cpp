@@ -1,63 +1,34 @@
-// The window's life: creation, the controls, the pauses and waits, the two
-// timers, deferred requests and the close protocol.
+// The window: the controls, the mirror of the shown state, the operator's
+// buttons with their questions and the close question.
 #include "shell/MainForm.h"
 
-#include "jobs/Jobs.h"
-
+#include "core/Core.h"
+#include "operator/Operator.h"
 #include "platform/Dialogs.h"
-#include "platform/Files.h"
-#include "platform/Paths.h"
-#include "platform/ServiceNotifier.h"
 #include "platform/Version.h"
+#include "service/HandlerEdge.h"
+#include "service/Service.h"
 #include "shell/SplashArt.h"
-#include "tse/ProcLib.h"
-#include "tse/TseLib.h"
 
 #include <QCloseEvent>
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QFileSystemWatcher>
-#include <QEventLoop>
 #include <QFont>
 #include <QFontMetrics>
 #include <QFrame>
 #include <QLabel>
 #include <QListWidget>
 #include <QPlainTextEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <QStyle>
 #include <QStyledItemDelegate>
 #include <QTextOption>
-#include <QThread>
 #include <QTimer>
 #include <algorithm>
-#include <cmath>
-#include <exception>
-
-TMainForm* MainForm = nullptr;
-std::atomic<bool> SessionEndPending{false};
 
 namespace {
 
 const QColor kFormColor(230, 218, 217);
 const QColor kListColor(240, 233, 232);
 const QColor kMaroon(128, 0, 0);
-
-// The window's general error handling: whatever escapes an event handler is
-// shown to the operator and the program goes on. Qt itself must never see
-// an exception.
-template <class Handler>
-void AtHandlerEdge(Handler&& handler)
-{
-    try {
-        handler();
-    } catch (const std::exception& e) {
-        plat::ShowError(QString::fromUtf8(e.what()));
-    } catch (...) {
-        plat::ShowError(QStringLiteral("Unbekannter Fehler"));
-    }
-}
 
 QFont FormFont()
 {
@@ -137,30 +108,37 @@ void SetTextColor(QWidget* w, const QColor& c)
     w->setPalette(pal);
 }
 
-// Only ASCII letters change; the switches are ASCII.
-QString UpperAscii(QString s)
+const QString ExportQuestion = QStringLiteral(
+    "Während des Exports können keine Bons signiert werden.\r\nSoll der Export wirklich gestartet werden?");
+
+void ShowLines(QListWidget* list, const QStringList& lines)
 {
-    for (QChar& c : s)
-        if (c >= u'a' && c <= u'z') c = QChar(c.unicode() - 'a' + 'A');
-    return s;
+    if (TMainForm::Lines(list) == lines) return;
+    list->clear();
+    list->addItems(lines);
 }
 
 }  // namespace
 
-TMainForm::TMainForm(const QStringList& args, QWidget* parent)
-    : QWidget(parent), args_(args), notifier_(std::make_unique<plat::ServiceNotifier>())
+TMainForm::TMainForm(TService& service, QWidget* parent) : QWidget(parent), service_(service)
 {
-    MainForm = this;
     BuildControls();
     FormCreate();
+    connect(&Core().Shown, &TShownState::Changed, this, [this](TShownState::Part part) { MirrorPart(int(part)); });
+    connect(&Core().Shown, &TShownState::MinimizeRequested, this, [this] { showMinimized(); });
+    service_.CloseNow = [this] { close(); };
+    Mirror();
 }
 
 TMainForm::~TMainForm()
 {
-    Timer1->stop();
     BlinkTimer->stop();
-    AtHandlerEdge([this] { FormDestroy(); });
-    if (MainForm == this) MainForm = nullptr;
+    service_.CloseNow = nullptr;
+}
+
+TCore& TMainForm::Core()
+{
+    return service_.Core();
 }
 
 // ---- Controls ---------------------------------------------------------------
@@ -305,12 +283,9 @@ void TMainForm::BuildControls()
     Label7->setGeometry(4, 50, 345, 18);
     Label7->setAlignment(Qt::AlignCenter);
 
-    Timer1 = new QTimer(this);
-    Timer1->setInterval(250);
     BlinkTimer = new QTimer(this);
     BlinkTimer->setInterval(500);
 
-    connect(Timer1, &QTimer::timeout, this, [this] { AtHandlerEdge([this] { Timer1Timer(); }); });
     connect(BlinkTimer, &QTimer::timeout, this, [this] { AtHandlerEdge([this] { BlinkTimerTimer(); }); });
     connect(Btn_EXP, &QPushButton::clicked, this, [this] { AtHandlerEdge([this] { Btn_EXPClick(); }); });
     connect(Btn_Cer, &QPushButton::clicked, this, [this] { AtHandlerEdge([this] { Btn_CerClick(); }); });
@@ -318,147 +293,17 @@ void TMainForm::BuildControls()
     connect(Btn_Deactiv, &QPushButton::clicked, this, [this] { AtHandlerEdge([this] { Btn_DeactivClick(); }); });
 }
 
-// ---- Creation and destruction ------------------------------------------------
+// ---- Creation --------------------------------------------------------------------
 
 void TMainForm::FormCreate()
 {
     // Qt's message boxes are the classic kind already.
-    WinDown = false;
     setWindowTitle(QStringLiteral("VOKTAR TSE"));
-    TseSN.clear();
-    JobListe.clear();
-    ProgEnde = false;
-    NewVers = false;
-    Exp_running = false;
-    Timer1->stop();  // no job pass before the start-up has finished
     BlinkTimer->stop();
-    TmpLogListe.clear();
-
     paCopyright->move((width() - paCopyright->width()) / 2, (height() - paCopyright->height()) / 2);
     paWAIT->move((width() - paWAIT->width()) / 2, (height() - paWAIT->height()) / 2);
     paWAIT->hide();
     lbVersion->setText("TSE Vers. " + plat::ProgramVersion());
-
-    AktVerz = GetAktVerz();
-    DatenVerz = AktVerz + "\\TSE";
-    ExpVerz = AktVerz + "\\TSE_EXPO";
-
-    // Without both directories no job can be answered: the window stays idle
-    // and the start-up never runs.
-    for (const QString& dir : {DatenVerz, ExpVerz}) {
-        if (plat::DirectoryExists(dir)) continue;
-        if (const int err = plat::CreateDir(dir)) {
-            plat::ShowError(QStringLiteral("E/A-Fehler %1 (%2): %3").arg(err).arg(plat::ErrorText(err), dir));
-            return;
-        }
-    }
-
-    WatchJobDirectory();
-
-    QString line;
-    for (const QString& arg : args_) line += arg + ' ';
-    if (args_.contains(QStringLiteral("--unattended"), Qt::CaseInsensitive)) Unattended = true;
-    Param = ' ' + UpperAscii(line) + ' ';
-    TseDebug = Param.contains(QStringLiteral("/D"));
-    TseLogAll = Param.contains(QStringLiteral("/L"));
-    TseLogFiles = Param.contains(QStringLiteral("/F"));
-
-    ScanAnz = 0;
-    QCoreApplication::postEvent(this, new QEvent(CM_STARTEN));
-}
-
-void TMainForm::FormDestroy()
-{
-    LogPendingAnswers(*this);  // signed, but never on the disk: the log keeps it
-    tse_close();
-    Log(QStringLiteral("|Vok_TSE beendet"));
-    TmpLogListe.clear();  // lines still waiting are dropped
-}
-
-void TMainForm::customEvent(QEvent* event)
-{
-    if (event->type() != CM_STARTEN) {
-        QWidget::customEvent(event);
-        return;
-    }
-    // A close granted during one of the start-up's pauses may have destroyed
-    // the window by the time CMSTART returns.
-    const QPointer<TMainForm> self(this);
-    AtHandlerEdge([this] { CMSTART(); });
-    // An error that ended the start-up has been shown; the run stays idle.
-    if (self) {
-        StartupFinished = true;
-        ServiceStarted();
-    }
-}
-
-// The pings come from a timer of the window thread, the thread of the job
-// passes: a TSE call that hangs holds it, the pings stop and systemd restarts
-// the service. A pass's own waits and a manual export run the event loop and
-// keep them going.
-void TMainForm::ServiceStarted()
-{
-    ReportToService(notifier_->Ready());
-    if (notifier_->AliveInterval().count() == 0) return;
-    auto* alive = new QTimer(this);
-    alive->setInterval(notifier_->AliveInterval());
-    connect(alive, &QTimer::timeout, this, [this] { ReportToService(notifier_->Alive()); });
-    alive->start();
-    ReportToService(notifier_->Alive());
-}
-
-void TMainForm::LongTseCallBegins(int allowedSeconds)
-{
-    ReportToService(notifier_->LongCallBegins(std::chrono::seconds(allowedSeconds)));
-}
-
-void TMainForm::LongTseCallEnds()
-{
-    ReportToService(notifier_->LongCallEnds());
-}
-
-void TMainForm::ReportToService(int err)
-{
-    if (err != 0 && err != lastNotifyError_)
-        Log(QStringLiteral("|Meldung an systemd nicht möglich, Err=%1").arg(err));
-    lastNotifyError_ = err;
-}
-
-void TMainForm::Timer1Timer()
-{
-    Abarbeiten_TseJobs();
-}
-
-// ---- Instant hand-off ---------------------------------------------------------
-
-// A job is taken as soon as its file appears instead of at the next tick.
-// The pass starts only where a tick could start it: Timer1 is on, which it
-// is not before the start-up has finished, during a pass or during a manual
-// export, so passes still never overlap. Notices arrive for every change
-// (the clients' renames, the pass's own answers and deletions); those that
-// come while a pass is queued are one.
-void TMainForm::WatchJobDirectory()
-{
-    JobWatcher = new QFileSystemWatcher(this);
-    if (!JobWatcher->addPath(plat::NativePath(DatenVerz))) {
-        Log(QStringLiteral("|Keine Änderungsmeldungen für ") + DatenVerz + QStringLiteral(", nur Abfrage alle 250 ms"));
-        return;
-    }
-    connect(JobWatcher, &QFileSystemWatcher::directoryChanged, this, [this] {
-        if (handOffQueued_) return;
-        handOffQueued_ = true;
-        // Queued, so that the pass starts from the event loop as a tick does,
-        // not from within the notification.
-        QTimer::singleShot(0, this, [this] {
-            handOffQueued_ = false;
-            if (Timer1->isActive()) AtHandlerEdge([this] { Timer1Timer(); });
-        });
-    });
-}
-
-QString TMainForm::ErgStr() const
-{
-    return QString::fromStdString(::ErgStr());
 }
 
 QStringList TMainForm::Lines(const QListWidget* list)
@@ -469,93 +314,103 @@ QStringList TMainForm::Lines(const QListWidget* list)
     return lines;
 }
 
-// ---- Pauses and waits ---------------------------------------------------------
+// ---- The mirror of the shown state ------------------------------------------------
 
-void TMainForm::Delay(int32_t ms)
+void TMainForm::Mirror()
 {
-    // Measured on a monotonic clock, so a change of the system time neither
-    // stretches nor cuts a pause.
-    QElapsedTimer clock;
-    clock.start();
-    const qint64 deadlineNs = static_cast<qint64>(double(ms) * 0.9936 * DelayFactor * 1e6);
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
-    for (;;) {
-        const qint64 remainingNs = deadlineNs - clock.nsecsElapsed();
-        if (remainingNs <= 0) break;
-        // The nested loop handles events as they come and sleeps in between.
-        QEventLoop loop;
-        QTimer deadline;
-        deadline.setSingleShot(true);
-        deadline.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
-        deadline.start(static_cast<int>(std::min<qint64>((remainingNs + 999999) / 1000000, INT32_MAX)));
-        loop.exec();
+    using P = TShownState::Part;
+    for (P part : {P::Clients, P::Notices, P::Operations, P::TechData, P::Counters, P::Buttons, P::Panels})
+        MirrorPart(int(part));
+}
+
+void TMainForm::MirrorPart(int part)
+{
+    const TShownState& shown = Core().Shown;
+    using B = TShownState::Button;
+    switch (TShownState::Part(part)) {
+    case TShownState::Part::Clients: ShowLines(liKas, shown.Clients()); break;
+    case TShownState::Part::Notices: ShowLines(liErr, shown.Notices()); break;
+    case TShownState::Part::Operations: ShowLines(liTA, shown.Operations()); break;
+    case TShownState::Part::TechData: ShowLines(liTSE, shown.TechData()); break;
+    case TShownState::Part::Counters:
+        lbSigNr->setText(shown.SigNr());
+        lbTANr->setText(shown.TaNr());
+        break;
+    case TShownState::Part::Buttons:
+        Btn_TAFree->setEnabled(shown.Enabled(B::TaFree));
+        Btn_EXP->setEnabled(shown.Enabled(B::Export));
+        Btn_Cer->setEnabled(shown.Enabled(B::Certificates));
+        Btn_Deactiv->setEnabled(shown.Enabled(B::Deactivate));
+        break;
+    case TShownState::Part::Panels:
+        paCopyright->setVisible(shown.SplashShown());
+        ShowExportPanel(shown.ExportRunning());
+        break;
     }
 }
 
-void TMainForm::WaitWhile(const std::function<bool()>& busy)
+void TMainForm::ShowExportPanel(bool on)
 {
-    if (!busy()) return;
-    QEventLoop loop;
-    auto test = [&] {
-        if (!busy()) loop.quit();
-    };
-    // A wake-up may come before the loop runs; the safety timer catches it.
-    QTimer safety;
-    safety.setInterval(50);
-    QObject::connect(&safety, &QTimer::timeout, &loop, test);
-    const QMetaObject::Connection woken = connect(this, &TMainForm::WakeRequested, &loop, test);
-    safety.start();
-    while (busy()) loop.exec();
-    disconnect(woken);
-}
-
-void TMainForm::WakeWaits()
-{
-    QMetaObject::invokeMethod(this, [this] { emit WakeRequested(); }, Qt::QueuedConnection);
-}
-
-// ---- Deferred requests ---------------------------------------------------------
-
-void TMainForm::RunWhenTseIdle(std::function<void()> request)
-{
-    if (TSE_running) {
-        deferred_.push_back(std::move(request));
+    if (on == paWAIT->isVisible()) return;
+    if (on) {
+        paWAIT->show();
+        BlinkTimer->start();
         return;
     }
-    request();
+    BlinkTimer->stop();
+    paWAIT->hide();
+    // The disabled button gave its focus to a list, which then selected its
+    // first line: the focus goes back, the selection goes.
+    Btn_EXP->setFocus();
+    for (QListWidget* list : {liTSE, liKas, liTA, liErr}) {
+        list->clearSelection();
+        list->setCurrentItem(nullptr);
+    }
 }
 
-void TMainForm::SetTseRunning(bool on)
+void TMainForm::BlinkTimerTimer()
 {
-    TSE_running = on;
-    WakeWaits();
-    if (on || deferred_.empty()) return;
-    // The operation that held the flag is still on the stack: the requests
-    // run once it has returned to the event loop.
-    QTimer::singleShot(0, this, [this] {
-        std::vector<std::function<void()>> requests;
-        requests.swap(deferred_);
-        const QPointer<TMainForm> self(this);
-        for (auto& request : requests) {
-            if (!self) return;  // an earlier request closed the window
-            AtHandlerEdge([this, &request] { RunWhenTseIdle(std::move(request)); });
-        }
-    });
+    lbWaitMsg->setHidden(!lbWaitMsg->isHidden());
+}
+
+// ---- The operator's buttons ----------------------------------------------------------
+
+void TMainForm::Btn_EXPClick()
+{
+    plat::Beep();
+    if (!plat::ConfirmYesNo(ExportQuestion)) return;
+    StartManualExport(Core());
+}
+
+void TMainForm::Btn_CerClick()
+{
+    if (ExpCert(Core()) != 0) return;  // the failure is in the log
+    plat::Beep();
+    plat::ShowInfo(QStringLiteral("Die Zertifikate wurden in den Dateien Cer.TAR und Cer.txt gespeichert"));
+}
+
+void TMainForm::Btn_TAFreeClick()
+{
+    RequestFinishOpenTransactions(Core());
+}
+
+void TMainForm::Btn_DeactivClick()
+{
+    if (DeactivateTse(Core())) plat::ShowInfo(QStringLiteral("Die TSE wurde deaktiviert"));
 }
 
 // ---- Close protocol -----------------------------------------------------------
 
 void TMainForm::closeEvent(QCloseEvent* event)
 {
-    if (ending_) {
+    if (service_.Ending()) {
         event->accept();
         return;
     }
     bool granted = false;
     AtHandlerEdge([this, &granted] { granted = FormCloseQuery(); });
     if (granted) {
-        ReportToService(notifier_->Stopping());
+        service_.CloseGranted();
         event->accept();
     } else {
         event->ignore();
@@ -564,80 +419,19 @@ void TMainForm::closeEvent(QCloseEvent* event)
 
 bool TMainForm::FormCloseQuery()
 {
-    ProgEnde = true;  // a running job pass takes no further job
-
-    // A close that arrives inside a running operation's own wait cannot wait
-    // for that operation; it is asked again once the operation has ended.
-    if (TSE_running) {
-        if (!closeDeferred_) {
-            closeDeferred_ = true;
-            RunWhenTseIdle([this] {
-                closeDeferred_ = false;
-                close();
-            });
-        }
-        return false;
+    switch (service_.CloseQuery()) {
+    case TService::CloseAnswer::Now: return true;
+    case TService::CloseAnswer::Later: return false;
+    case TService::CloseAnswer::Ask: break;
     }
-    // The export worker does not hold the window thread: test again shortly.
-    if (Exp_running) {
-        if (!closeDeferred_) {
-            closeDeferred_ = true;
-            QTimer::singleShot(100, this, [this] {
-                closeDeferred_ = false;
-                close();
-            });
-        }
-        return false;
-    }
-
-    if (WinDown) return true;
-
     plat::Beep();
     if (plat::ConfirmYesNo(QStringLiteral("Wollen Sie die Anwendung wirklich schließen?\r\n"
                                           "Danach können keine TSE-Signaturen mehr erstellt werden."))) {
         return true;
     }
     // An end request closed the question: its own close follows.
-    if (EndRequested()) return false;
-    ProgEnde = false;
+    if (Core().EndRequested()) return false;
+    service_.CloseRefused();
     showMinimized();
     return false;
-}
-
-void TMainForm::WMQUERYENDSESSION()
-{
-    WinDown = true;
-    ReportToService(notifier_->Stopping());
-    // Nobody answers a dialog any more; the one open now takes its safe choice.
-    plat::EndAllDialogs();
-    CloseWhenNoDialogOpen();
-}
-
-void TMainForm::CloseWhenNoDialogOpen()
-{
-    // Queued: a job in hand finishes first, through the close's deferral. A
-    // handler whose dialog has just been closed goes on first too; the window
-    // must outlive it.
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            if (plat::DialogOpen())
-                QTimer::singleShot(10, this, [this] { CloseWhenNoDialogOpen(); });
-            else
-                close();
-        },
-        Qt::QueuedConnection);
-}
-
-bool TMainForm::EndRequested() const
-{
-    return WinDown || ending_;
-}
-
-void TMainForm::EndProgram()
-{
-    ending_ = true;
-    ReportToService(notifier_->Stopping());
-    plat::EndAllDialogs();
-    close();
 }

@@ -1,20 +1,25 @@
-// Program entry: the toolkit, the one window and the ways the platform ends
+// Program entry: the service, with the window on top or (--unattended) as a
+// console program with no display at all, and the ways the platform ends
 // the session.
 #include "platform/Ansi.h"
 #include "platform/DateTime.h"
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
 #include "platform/InstanceLock.h"
+#include "service/Service.h"
 #include "shell/MainForm.h"
+#include "shell/WindowDialogs.h"
 #include "tse/ProcLib.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QPointer>
 #include <QSessionManager>
 #include <QSocketNotifier>
 
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <fcntl.h>
 #include <unistd.h>
@@ -63,9 +68,83 @@ void AppendToProgramLog(const QString& progDir, const QString& line)
                                       "  " + line));
 }
 
-}  // namespace
+// Shortens every pause (the splash, file retries) for automated runs.
+void ApplyDelayFactor(TCore& core)
+{
+    if (const QByteArray factor = qgetenv("VOK_TSE_DELAY_FACTOR"); !factor.isEmpty()) {
+        bool ok = false;
+        const double value = factor.toDouble(&ok);
+        if (ok && value > 0) core.DelayFactor = value;
+    }
+}
 
-int main(int argc, char** argv)
+// Two services on one program directory would take the same jobs and sign
+// them twice: the lock is taken before the job directory or the TSE is
+// touched, and kept until the process ends. False: another one runs.
+bool TakeInstanceLock(plat::InstanceLock& instance)
+{
+    const QString progDir = GetAktVerz();
+    const int err = instance.Acquire(progDir + "\\Vok_TSE.lock");
+    if (err == 0) return true;
+    const QString msg = err == plat::ErrSharingViolation
+                            ? "Vok_TSE läuft bereits in " + progDir + ", dieser Start wird beendet"
+                            : "Vok_TSE.lock nicht möglich, Err=" + QString::number(err) + ", der Start wird beendet";
+    AppendToProgramLog(progDir, msg);
+    plat::ShowError(msg);
+    return false;
+}
+
+// Nobody is there to answer a dialog (a service, no display): every dialog
+// takes its default button and goes to the log with its text and that
+// answer. No window toolkit is loaded, so no display is needed.
+int RunUnattended(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("VOK_TSE"));
+    QStringList args = QCoreApplication::arguments();
+    if (!args.isEmpty()) args.removeFirst();
+    args.removeAll(QStringLiteral("--unattended"));
+
+    TService* running = nullptr;
+    plat::UnattendedResponder unattended([&running](const QString& text) {
+        QString line = text;
+        line.replace(QStringLiteral("\r\n"), QStringLiteral(" ")).replace(QLatin1Char('\n'), QLatin1Char(' '));
+        if (running)
+            running->Core().Log(QLatin1Char('|') + line);
+        else
+            std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+    });
+    plat::SetDialogResponder(&unattended);
+
+    plat::InstanceLock instance;
+    if (!TakeInstanceLock(instance)) {
+        plat::SetDialogResponder(nullptr);
+        return 3;
+    }
+    int rc = 0;
+    {
+        TService service(args, true);
+        running = &service;
+        ApplyDelayFactor(service.Core());
+        QObject::connect(&service, &TService::Closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+        if (!WatchTerm(&app, [&service] { service.WMQUERYENDSESSION(); }))
+            qWarning("SIGTERM/SIGINT are not watched: a shutdown ends the program without closing the TSE");
+        // Without its directories the service has nothing to do: it ends
+        // after the error, which the log holds.
+        if (!service.Ready()) {
+            AppendToProgramLog(GetAktVerz(), QStringLiteral("Vok_TSE beendet: Job- oder Exportverzeichnis fehlt"));
+            plat::SetDialogResponder(nullptr);
+            return 2;
+        }
+        service.Start();
+        rc = app.exec();
+        running = nullptr;
+    }
+    plat::SetDialogResponder(nullptr);
+    return rc;
+}
+
+int RunWithWindow(int argc, char** argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("VOK_TSE"));
@@ -74,65 +153,41 @@ int main(int argc, char** argv)
     QApplication::setApplicationDisplayName(QStringLiteral("VOKTAR TSE"));
     if (!plat::UseGermanToolkitTexts())
         qWarning("Qt's German translation (qtbase_de.qm) is missing: dialog buttons stay English");
+    shell::WindowResponder boxes;
+    plat::SetDialogResponder(&boxes);
 
     QStringList args = QApplication::arguments();
     if (!args.isEmpty()) args.removeFirst();
 
-    // Command-line switches of the program itself (beyond those that
-    // FormCreate reads from Param) are taken out of args here.
-
-    // --unattended: nobody is there to answer a dialog (a service, no
-    // display). Every dialog takes its default button and goes to the log
-    // with its text and that answer. Installed before the window exists, as
-    // its creation may already report an error.
-    std::unique_ptr<plat::UnattendedResponder> unattended;
-    if (args.removeAll(QStringLiteral("--unattended")) > 0) {
-        unattended = std::make_unique<plat::UnattendedResponder>([](const QString& text) {
-            QString line = text;
-            line.replace(QStringLiteral("\r\n"), QStringLiteral(" ")).replace(QLatin1Char('\n'), QLatin1Char(' '));
-            if (MainForm)
-                MainForm->Log(QLatin1Char('|') + line);
-            else
-                std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
-        });
-        plat::SetDialogResponder(unattended.get());
-    }
-
-    // Two services on one program directory would take the same jobs and
-    // sign them twice: the lock is taken before the job directory or the TSE
-    // is touched, and kept until the process ends.
     plat::InstanceLock instance;
-    const QString progDir = GetAktVerz();
-    if (const int err = instance.Acquire(progDir + "\\Vok_TSE.lock")) {
-        const QString msg = err == plat::ErrSharingViolation
-                                ? "Vok_TSE läuft bereits in " + progDir + ", dieser Start wird beendet"
-                                : "Vok_TSE.lock nicht möglich, Err=" + QString::number(err) + ", der Start wird beendet";
-        AppendToProgramLog(progDir, msg);
-        plat::ShowError(msg);
+    if (!TakeInstanceLock(instance)) {
         plat::SetDialogResponder(nullptr);
         return 3;
     }
-
-    QPointer<TMainForm> form = new TMainForm(args);
-    form->Unattended = unattended != nullptr;
-    // Shortens every pause (the splash, file retries) for automated runs.
-    if (const QByteArray factor = qgetenv("VOK_TSE_DELAY_FACTOR"); !factor.isEmpty()) {
-        bool ok = false;
-        const double value = factor.toDouble(&ok);
-        if (ok && value > 0) form->DelayFactor = value;
+    int rc = 0;
+    {
+        TService service(args, false);
+        ApplyDelayFactor(service.Core());
+        QPointer<TMainForm> form = new TMainForm(service);
+        auto endSession = [&service] { service.WMQUERYENDSESSION(); };
+        QObject::connect(&app, &QGuiApplication::commitDataRequest, &app,
+                         [endSession](QSessionManager&) { endSession(); }, Qt::DirectConnection);
+        if (!WatchTerm(&app, endSession))
+            qWarning("SIGTERM/SIGINT are not watched: a shutdown ends the program without closing the TSE");
+        form->show();
+        service.Start();
+        rc = app.exec();
+        delete form.data();  // unless the close has already destroyed it
     }
-
-    auto endSession = [&form] {
-        if (form) form->WMQUERYENDSESSION();
-    };
-    QObject::connect(&app, &QGuiApplication::commitDataRequest, &app,
-                     [endSession](QSessionManager&) { endSession(); }, Qt::DirectConnection);
-    if (!WatchTerm(&app, endSession))
-        qWarning("SIGTERM/SIGINT are not watched: a shutdown ends the program without closing the TSE");
-
-    form->show();
-    const int rc = app.exec();
-    delete form.data();  // FormDestroy, unless the close has already destroyed it
     plat::SetDialogResponder(nullptr);
     return rc;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--unattended") == 0) return RunUnattended(argc, argv);
+    return RunWithWindow(argc, argv);
 }

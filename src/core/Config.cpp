@@ -2,7 +2,7 @@
 // which client ids may sign, and whether the TSE's clock runs on local time.
 // The program owns three of its lines; an administrator's own lines
 // (KASSEN=, TSE_ZEIT=, comments) stay as they are.
-#include "shell/MainForm.h"
+#include "core/Core.h"
 
 #include "platform/Ansi.h"
 #include "platform/Dialogs.h"
@@ -115,14 +115,14 @@ QStringList ParseClientList(const QString& value)
 
 }  // namespace
 
-void TMainForm::LoadConfig()
+void TCore::LoadConfig()
 {
     TSE_Pfad.clear();
     LastSavedTANr = 0;
     AllowedClients.clear();
     TseLocalClock = false;
     const QString path = IniPath(AktVerz);
-    const QPointer<TMainForm> self(this);
+    const QPointer<TCore> self(this);
 
     plat::File ini;
     if (ini.OpenRead(path) == ENOENT) {
@@ -178,7 +178,7 @@ void TMainForm::LoadConfig()
     if (!present && !EndRequested()) Log(QStringLiteral("TSE-Pfad (USB-Stick) ist nicht verfügbar"));
 }
 
-void TMainForm::SaveConfig()
+void TCore::SaveConfig()
 {
     if (TseDebug) Log(QStringLiteral("°Speichern Ini-Datei"));
     const QString path = IniPath(AktVerz);

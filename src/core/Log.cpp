@@ -1,18 +1,16 @@
 // The program log (list of last operations and log file) and the debug trace
 // of the file handshake with the clients.
-#include "shell/MainForm.h"
+#include "core/Core.h"
 
 #include "platform/Ansi.h"
 #include "platform/DateTime.h"
 #include "platform/Files.h"
 #include "platform/LogText.h"
 
-#include <QListWidget>
 #include <QThread>
 
 namespace {
 
-constexpr int kMaxListLines = 10;
 constexpr int kTraceAttempts = 5;
 // 29.9998 seconds: the trace stays on while its lines follow each other
 // within half a minute.
@@ -20,20 +18,20 @@ constexpr double kTraceFreshDays = 0.00034722;
 
 }  // namespace
 
-void TMainForm::Log(const QString& Msg)
+void TCore::Log(const QString& Msg)
 {
     if (Msg.isEmpty()) return;
     if (QThread::currentThread() != thread()) {
-        // The export worker's lines are handed to the window thread, which
+        // The export worker's lines are handed to the core's thread, which
         // handles events while the worker runs; waiting for it keeps every
         // line in the order it was logged.
-        QMetaObject::invokeMethod(this, [this, Msg] { LogOnWindowThread(Msg); }, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(this, [this, Msg] { LogOnCoreThread(Msg); }, Qt::BlockingQueuedConnection);
         return;
     }
-    LogOnWindowThread(Msg);
+    LogOnCoreThread(Msg);
 }
 
-void TMainForm::LogOnWindowThread(const QString& Text)
+void TCore::LogOnCoreThread(const QString& Text)
 {
     // Once here for every line of the file and the list: names and values
     // from the share never bring a line break or other control into either.
@@ -44,10 +42,7 @@ void TMainForm::LogOnWindowThread(const QString& Text)
     const QChar first = Msg.at(0);
     const bool plain = first != u'|' && first != u'°';
 
-    if (plain && liTA) {
-        liTA->addItem(plat::FormatDateTime(QStringLiteral("dd.mm.yy hh:nn"), now) + "  " + Msg);
-        if (liTA->count() > kMaxListLines) delete liTA->takeItem(0);
-    }
+    if (plain) Shown.AddOperation(plat::FormatDateTime(QStringLiteral("dd.mm.yy hh:nn"), now) + "  " + Msg);
 
     const QString path = AktVerz + "\\Vok_TSE.LOG";
     plat::File file;
@@ -77,10 +72,10 @@ void TMainForm::LogOnWindowThread(const QString& Text)
     logFile_ = nullptr;
     logFileOpen_ = false;
 
-    if (err != 0 && liTA) liTA->addItem(QStringLiteral("Log-Fehler"));
+    if (err != 0) Shown.AddOperation(QStringLiteral("Log-Fehler"));
 }
 
-int TMainForm::SaveMsg(const QString& line)
+int TCore::SaveMsg(const QString& line)
 {
     if (!logFileOpen_ || !logFile_) {
         TmpLogListe << line;
@@ -93,7 +88,7 @@ int TMainForm::SaveMsg(const QString& line)
     return logFile_->WriteLine(plat::QToAnsi(line));
 }
 
-void TMainForm::ZelnorsTestLog(const QString& Msg)
+void TCore::ZelnorsTestLog(const QString& Msg)
 {
     if (Msg.isEmpty() || !Param.contains(QStringLiteral("/TEST"))) return;
     const QString path = AktVerz + "\\VOK_TSE.DEB";
