@@ -9,16 +9,15 @@
 #
 # Arguments are handed on to the program (e.g. /L for the technical data in
 # the log at every start). Stop the service by closing its window, or with
-# Ctrl-C when it runs without a display.
+# Ctrl-C when it runs without a display (then with no window at all).
 set -euo pipefail
 cd "$(dirname "$0")"
 
-# Without a display the window runs offscreen. Set before the build, whose
-# test discovery starts the window tests too.
+# Without a display the service runs headless (--unattended): a console
+# program with no window and no window system.
 headless=false
 if [[ -z ${DISPLAY:-} && -z ${WAYLAND_DISPLAY:-} ]]; then
   headless=true
-  export QT_QPA_PLATFORM=offscreen
 fi
 root=$PWD
 build_dir=${BUILD_DIR:-build}
@@ -59,10 +58,10 @@ fi
 
 args=("$@")
 if $headless; then
-  echo "No display found: the window runs offscreen (QT_QPA_PLATFORM=offscreen)."
+  echo "No display found: the service runs without a window (--unattended)."
   echo "Follow the service in its log; stop it with Ctrl-C."
-  # Nobody can answer a dialog offscreen: every dialog takes its default
-  # answer and is written to the log.
+  # Nobody can answer a dialog: every dialog takes its default answer and is
+  # written to the log.
   args+=(--unattended)
 fi
 

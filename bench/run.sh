@@ -11,7 +11,7 @@
 #     over an export of VERIFY_MESSAGES messages on brainpoolP384r1 (as our
 #     TSE signs), and with VERIFY_LARGE set over a large export of that many
 #     messages on NIST P-256 with 600-byte receipts (800000: about 1 GB).
-# The service runs unattended and offscreen in a fresh program directory on a
+# The service runs unattended (no window system) in a fresh program directory on a
 # fresh software-TSE drive. Figures only: nothing here passes or fails.
 #
 #   BUILD_DIR=build bench/run.sh [BURST=1000] [SINGLE=100] [IDLE=30] [VERIFY_MESSAGES=20000] [VERIFY_LARGE=0]
@@ -53,7 +53,7 @@ mkdir -p "$prog" "$work/drives/e"
 printf '[VOKTAR-TSE]\r\nVERSION=2.1\r\nTSE_PFAD=E:\\\r\nEXP_TANR=0\r\n' >"$prog/Vok_TSE.INI"
 
 echo "== service: $prog"
-(cd "$prog" && VOK_TSE_DRIVES=$work/drives QT_QPA_PLATFORM=offscreen \
+(cd "$prog" && VOK_TSE_DRIVES=$work/drives \
    exec "$bin/vok_tse" --unattended >"$work/service.out" 2>&1) &
 pid=$!
 

@@ -43,6 +43,8 @@ public:
     void Timer1Timer();
     // Job passes are switched on and none is held back.
     bool Polling() const;
+    // The poll timer itself, for tests of the hand-off.
+    QTimer& PollTimer() { return *poll_; }
 
     // ---- Close protocol ----------------------------------------------------
     enum class CloseAnswer {

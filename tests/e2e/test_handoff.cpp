@@ -39,11 +39,10 @@ TEST_F(HandOff, AJobIsTakenWithoutWaitingForTheNextTick)
 {
     // The poll would not tick again for a day: only the directory notice
     // can start this pass.
-    form->Timer1->setInterval(24 * 3600 * 1000);
-    form->Timer1->start();
+    service->PollTimer().start(24 * 3600 * 1000);
     PutStatusJob("A");
     EXPECT_TRUE(RunUntil([&] { return Answered("A"); }, 20000));
-    EXPECT_TRUE(form->Timer1->isActive());
+    EXPECT_TRUE(service->Polling());
 
     // The pass's own answer and deletion are notices too; the next job is
     // taken all the same.
@@ -53,13 +52,13 @@ TEST_F(HandOff, AJobIsTakenWithoutWaitingForTheNextTick)
 
 TEST_F(HandOff, NoPassWhileThePollTimerIsOff)
 {
-    // The timer is off during a pass and a manual export.
-    form->Timer1->stop();
+    // Passes are held back during a pass and a manual export.
+    core().HoldPolling();
     PutStatusJob("C");
     RunFor(300);
     EXPECT_FALSE(QFile::exists(JobDir() + "/C.SIG"));
     EXPECT_TRUE(QFile::exists(JobDir() + "/C.TSE"));
 
-    form->Timer1->start();
+    core().ReleasePolling();
     EXPECT_TRUE(RunUntil([&] { return Answered("C"); }, 20000));
 }

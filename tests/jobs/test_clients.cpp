@@ -6,7 +6,6 @@
 #include "jobs/ClientAdmission.h"
 
 #include <QDirIterator>
-#include <QListWidget>
 
 using namespace jobtest;
 
@@ -45,7 +44,7 @@ TEST_F(Clients, ARefusedRegistrationIsAnsweredWithTheTsesErrorAndNotTriedAgainFo
     EXPECT_EQ(Run("B1", Bon("KasseNeu", "1", "x")), Refused("300Bh", "KasseNeu", "1"));
     EXPECT_EQ(LogCount("KasseNeu  Kasse nicht registriert, Err=300Bh\r\n"), 1);
     EXPECT_EQ(LogCount("Neue Kasse registriert"), 0);
-    EXPECT_FALSE(TMainForm::Lines(form->liKas).contains("KasseNeu"));
+    EXPECT_FALSE(core().Shown.Clients().contains("KasseNeu"));
 
     // The TSE would take it now, but within the minute it is not asked:
     // the same answer, no login, no second line.
@@ -73,7 +72,7 @@ TEST_F(Clients, ARegistrationLostWithTheTseIsTriedAgainAtTheNextJob)
 TEST_F(Clients, IdsTheIniDoesNotNameNeverReachTheTse)
 {
     StartService();
-    form->AllowedClients = {"K1", "Kasse*"};
+    core().AllowedClients = {"K1", "Kasse*"};
     EXPECT_EQ(Run("B1", Bon("K1", "1", "x")).value(0), "CMD=BON OK");
     EXPECT_EQ(Run("B2", Bon("Kasse07", "1", "x")).value(0), "CMD=BON OK");
 
@@ -85,7 +84,7 @@ TEST_F(Clients, IdsTheIniDoesNotNameNeverReachTheTse)
     EXPECT_EQ(Run("B3", Bon("Fremd", "2", "x")).value(0), "CMD=BON ERR 3007h");
     EXPECT_EQ(LogCount("Fremd  Kasse nicht zugelassen"), 1);  // once a minute
     EXPECT_EQ(AdminLogins(), logins);
-    EXPECT_EQ(TMainForm::Lines(form->liKas).size(), 2);
+    EXPECT_EQ(core().Shown.Clients().size(), 2);
 }
 
 // An id the TSE does not take as a PrintableString is answered with the
@@ -95,7 +94,7 @@ TEST_F(Clients, IdOutsidePrintableStringAnsweredWithTheTsesError)
     StartService();
     EXPECT_EQ(Run("U", Bon("Kasse_01", "1", "x")), Refused("3003h", "Kasse_01", "1"));
     EXPECT_EQ(Run("S", Bon("Kasse/01", "1", "x")).value(0), "CMD=BON OK");
-    EXPECT_EQ(TMainForm::Lines(form->liKas), QStringList{"Kasse/01"});
+    EXPECT_EQ(core().Shown.Clients(), QStringList{"Kasse/01"});
 }
 
 TEST(RefusedClients, HeldForAMinuteAndLoggedOnceAMinuteWithTheCount)

@@ -53,12 +53,13 @@ protected:
         testenv::WriteFile(prog + "/Vok_TSE.INI", "[VOKTAR-TSE]\r\nVERSION=2.1\r\nTSE_PFAD=E:\\\r\nEXP_TANR=0\r\n");
 
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.remove("QT_QPA_PLATFORM");
         env.insert("VOK_TSE_DRIVES", tmp.path() + "/drives");
         env.insert("VOK_TSE_DELAY_FACTOR", "0.01");
         service.setProcessEnvironment(env);
         service.setWorkingDirectory(prog);
         service.setProgram(QCoreApplication::applicationDirPath() + "/vok_tse");
+        service.setArguments({"--unattended"});
         service.setStandardOutputFile(QProcess::nullDevice());
         service.setStandardErrorFile(QProcess::nullDevice());
     }

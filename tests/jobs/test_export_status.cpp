@@ -3,7 +3,6 @@
 
 #include "tse/TseLib.h"
 
-#include <QListWidget>
 
 using namespace jobtest;
 
@@ -39,7 +38,7 @@ TEST_F(ExportStatus, RangesAndTheMarker)
     EXPECT_EQ(Export("E1", {}), (QList<QByteArray>{"CMD=EXPORT OK", "KASID=K1", "VONTA=1", "BISTA=3",
                                                    "DATEI=EXP_1-3.TAR", "*EOF*"}));
     EXPECT_TRUE(Exported("EXP_1-3.TAR"));
-    EXPECT_EQ(form->LastSavedTANr, 3u);
+    EXPECT_EQ(core().LastSavedTANr, 3u);
     EXPECT_EQ(IniMarker(), "3");
     EXPECT_TRUE(LogText().contains("K1  Export TSE-Daten EXP_1-3.TAR\r\n"));
 
@@ -64,7 +63,7 @@ TEST_F(ExportStatus, RangesAndTheMarker)
     EXPECT_EQ(Export("E6", {}).value(0), "CMD=EXPORT ERR 300Ah");
     EXPECT_TRUE(LogText().contains("  Fehler beim Export (300Ah)"));
     EXPECT_EQ(IniMarker(), "4");
-    EXPECT_EQ(form->LastSavedTANr, 4u);
+    EXPECT_EQ(core().LastSavedTANr, 4u);
 
     // A number that is none: nothing exported, the log names it.
     EXPECT_EQ(Export("E7", {"VONTA=1O", "BISTA=5"}),
@@ -78,7 +77,7 @@ TEST_F(ExportStatus, RangesAndTheMarker)
     EXPECT_TRUE(off.value(0).startsWith("CMD=EXPORT ERR ")) << off.value(0).constData();
     EXPECT_EQ(off.mid(2, 3), (QList<QByteArray>{"VONTA=5", "BISTA=0", "DATEI="}));
     EXPECT_EQ(IniMarker(), "4");
-    EXPECT_EQ(form->LastSavedTANr, 4u);
+    EXPECT_EQ(core().LastSavedTANr, 4u);
 }
 
 TEST_F(ExportStatus, AnOpenTransactionKeepsTheMarkerBelowItUntilItsLateFinishWentOut)
@@ -93,7 +92,7 @@ TEST_F(ExportStatus, AnOpenTransactionKeepsTheMarkerBelowItUntilItsLateFinishWen
     EXPECT_EQ(Export("E1", {}).mid(0, 5),
               (QList<QByteArray>{"CMD=EXPORT OK", "KASID=K1", "VONTA=1", "BISTA=3", "DATEI=EXP_1-3.TAR"}));
     EXPECT_EQ(IniMarker(), "1");
-    EXPECT_EQ(form->LastSavedTANr, 1u);
+    EXPECT_EQ(core().LastSavedTANr, 1u);
     EXPECT_TRUE(LogText().contains(QString::fromUtf8("  Export: TA=2 noch offen, der nächste Export beginnt dort\r\n")));
 
     // Still open at the next default export: held again.
@@ -135,7 +134,7 @@ TEST_F(ExportStatus, StatusOnlineAndOffline)
 {
     StartService();
     Run("B", Bon("Kasse01", "1", "x"));
-    form->liErr->clear();
+    core().Shown.RemoveNotices(QString());
 
     const auto on = Status("S1", "kasse01");
     ASSERT_EQ(on.size(), 11);
@@ -150,8 +149,8 @@ TEST_F(ExportStatus, StatusOnlineAndOffline)
     EXPECT_EQ(on.value(10), "*EOF*");
     EXPECT_TRUE(LogText().contains("kasse01  Abfrage TSE-Status\r\n"));
 
-    form->liErr->addItem(QString::fromUtf8("Hinweis: Größe"));
-    form->liErr->addItem("zweiter");
+    core().Shown.AddNotice(QString::fromUtf8("Hinweis: Größe"));
+    core().Shown.AddNotice("zweiter");
     const auto notes = Status("S2", "Fremd");
     EXPECT_EQ(notes.value(3), "KASSE=UNBEKANNT");
     EXPECT_EQ(notes.mid(10), (QList<QByteArray>{"MITTEILUNGEN", "Hinweis: Gr\xF6\xDF" "e", "zweiter", "*EOF*"}));

@@ -126,29 +126,29 @@ TEST_F(JobFiles, LockedDirectoryAndUndeletableJobsStay)
     EXPECT_EQ(SigValues("Dele")["TRANR"], firstTa);
     EXPECT_EQ(LogText().count("  TA="), 2);  // Locked and Dele, each signed once
     EXPECT_TRUE(QDir(JobPath("X")).exists());
-    EXPECT_TRUE(form->Timer1->isActive());
+    EXPECT_TRUE(service->Polling());
 }
 
 TEST_F(JobFiles, ScanOrderPassBoundaryCopiesAndClose)
 {
     StartService({"/D", "/F"});
-    form->Timer1->stop();
+    core().HoldPolling();
     PutJob("A", Bon("K1", "1", "a"));
     PutJob("B", Bon("K1", "2", "b"));
     QStringList order;
-    ASSERT_EQ(plat::FindFiles(form->DatenVerz, "*.TSE", order), 0);
+    ASSERT_EQ(plat::FindFiles(core().DatenVerz, "*.TSE", order), 0);
 
     // Job C arrives while A's deletion is being retried, inside the pass.
     plat::SetDeleteFailureForTest(EACCES);
     QTimer writer;
     QObject::connect(&writer, &QTimer::timeout, [&] {
-        if (form->TSE_running && !QFile::exists(JobPath("C"))) {
+        if (core().TSE_running && !QFile::exists(JobPath("C"))) {
             PutJob("C", Bon("K1", "3", "c"));
             plat::SetDeleteFailureForTest(0);
         }
     });
     writer.start(0);
-    form->Timer1->start();
+    core().ReleasePolling();
     for (const char* n : {"A", "B", "C"}) ASSERT_TRUE(RunUntil([&] { return Answered(n); })) << n;
     writer.stop();
 
@@ -172,11 +172,11 @@ TEST_F(JobFiles, ScanOrderPassBoundaryCopiesAndClose)
     EXPECT_EQ(QDir(JobDir()).entryList({"L_*.txt"}).filter(QRegularExpression("^L_[-0-9]{12}_TSE\\.txt$")).size(), 1);
 
     // While a close is under way, passes take no job.
-    form->ProgEnde = true;
+    core().ProgEnde = true;
     PutJob("D", Bon("K1", "4", "d"));
     Passes();
     EXPECT_TRUE(QFile::exists(JobPath("D")));
-    form->ProgEnde = false;
+    core().ProgEnde = false;
     EXPECT_TRUE(RunUntil([&] { return Answered("D"); }));
 
     // Nor once the platform has announced the end of the session, before the

@@ -19,7 +19,7 @@ protected:
     void StopAndNote(const TTransResult& start)
     {
         const std::string serial = TseSN;
-        delete form.data();
+        service.reset();
         TJournal journal;
         ASSERT_EQ(journal.Open(progDir + "/" + JournalFileName), 0);
         TJournalEntry e;
@@ -105,7 +105,7 @@ TEST_F(JournalStart, AReceiptSentAgainAfterItsAnswerIsANewJob)
     StartService();
     Run("K1", job);
     const QByteArray firstNr = SigValues("K1")["TRANR"];
-    delete form.data();
+    service.reset();
     // The journal holds nothing open for an answered job: the same content
     // under the same name, once its answer was read, is signed as a new job.
     WriteFile(JobPath("K1"), job);
@@ -123,7 +123,7 @@ TEST_F(JournalStart, AnAnswerPendingAtTheEndIsWrittenAfterTheRestart)
     ASSERT_TRUE(QDir().mkdir(SigPath("K1")));  // the answer cannot be written
     PutJob("K1", job);
     ASSERT_TRUE(RunUntil([&] { return LogText().contains("die Antwort wird nachgeholt"); }));
-    delete form.data();
+    service.reset();
     ASSERT_TRUE(QFile::exists(JobPath("K1")));
 
     ASSERT_TRUE(QDir().rmdir(SigPath("K1")));

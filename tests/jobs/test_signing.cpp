@@ -6,8 +6,6 @@
 #include "platform/DateTime.h"
 
 #include <QElapsedTimer>
-#include <QLabel>
-#include <QListWidget>
 #include <QRegularExpression>
 
 using namespace jobtest;
@@ -43,7 +41,7 @@ TEST_F(Signing, RegistersOnceAndEverySignatureVerifies)
     StartService();
     const auto bon1 = Run("J1", Bon("Kasse01", "17", "Summe 12,50"));
     EXPECT_EQ(Count("Neue Kasse registriert: Kasse01"), 1);
-    EXPECT_TRUE(TMainForm::Lines(form->liKas).contains("Kasse01"));
+    EXPECT_TRUE(core().Shown.Clients().contains("Kasse01"));
     const auto bon1Values = SigValues("J1");
 
     Run("J2", Bon("Kasse01", "18", "Summe 3,00"));
@@ -65,8 +63,8 @@ TEST_F(Signing, RegistersOnceAndEverySignatureVerifies)
     EXPECT_TRUE(log.contains("Kasse01  TA=" + ta("J1") + "  Bon=17\r\n"));
     EXPECT_TRUE(log.contains("Kasse01  TA=" + ta("J3") + "  Kassenabschluss\r\n"));
     EXPECT_TRUE(log.contains("Kasse01  TA=" + ta("J4") + "  Bon=\r\n"));
-    EXPECT_EQ(form->lbTANr->text(), ta("J4"));
-    EXPECT_EQ(form->lbSigNr->text(), QString::fromLatin1(SigValues("J4")["SIGNR"]));
+    EXPECT_EQ(core().Shown.TaNr(), ta("J4"));
+    EXPECT_EQ(core().Shown.SigNr(), QString::fromLatin1(SigValues("J4")["SIGNR"]));
 
     Run("St", Job({"CMD=STATUS", "KASID=Kasse01", "*EOF*"}));
     const QByteArray pub = SigValues("St")["PUBKEY"];
@@ -112,26 +110,26 @@ TEST_F(Signing, FailedFinishFailedStartAndMissingTseStillAnswer)
 TEST_F(Signing, TimeUpdateDueOneSecondBeforeTheInterval)
 {
     StartService({"/D"});
-    const int interval = form->TimeSyncInterval;
+    const int interval = core().TimeSyncInterval;
     ASSERT_GT(interval, 1);
     Run("Reg", Bon("K1", "1", "a"));
 
     const QString set = QStringLiteral("Zeit der TSE gesetzt, E=");
     const int before = int(LogText().count(set));
 
-    MonotonicAt(form->NextTimeSet - 3000);
+    MonotonicAt(core().NextTimeSet - 3000);
     Run("Early", Bon("K1", "2", "b"));
     EXPECT_EQ(LogText().count(set), before);
 
-    const int64_t due = form->NextTimeSet + 1000;
+    const int64_t due = core().NextTimeSet + 1000;
     MonotonicAt(due);
     Run("Due", Bon("K1", "3", "c"));
     EXPECT_EQ(LogText().count(set), before + 1);
-    const int64_t ahead = form->NextTimeSet - due;
+    const int64_t ahead = core().NextTimeSet - due;
     EXPECT_GE(ahead, (interval - 1) * 1000);
     EXPECT_LE(ahead, (interval - 1) * 1000 + monotonic.elapsed() + 10);
 
-    MonotonicAt(form->NextTimeSet + 1000);
+    MonotonicAt(core().NextTimeSet + 1000);
     WriteTseFaults("se_authenticateUser = 0x2000 once\n");
     EXPECT_EQ(Run("NoLogin", Bon("K1", "4", "d")).value(0), "CMD=BON OK");
     EXPECT_TRUE(LogText().contains(QRegularExpression("Admin-Login nicht möglich, E=2000h L=[0-9A-F]{4}h R=[0-9A-F]{4}h")));
@@ -161,7 +159,7 @@ TEST_F(Signing, ShortSyncIntervalAndClockSetBackNeverAnswerTimeNotSet)
 {
     WriteTseSettings("timeSyncInterval=2\n");
     StartService();
-    ASSERT_EQ(form->TimeSyncInterval, 2);
+    ASSERT_EQ(core().TimeSyncInterval, 2);
     const plat::TDateTime night = plat::EncodeDateTime(2027, 10, 31, 2, 59, 58);
     for (int i = 0; i < 3; ++i) {
         ClockAt(night - i / 24.0);  // an hour further back each time

@@ -1,23 +1,18 @@
-// Manual data export: the confirmation, the worker, the wait panel and what
-// the window holds off while the worker uses the TSE.
+// Manual data export: the worker, what the service holds off while the
+// worker uses the TSE, and what it shows meanwhile.
+#include "core/TseUsers.h"
+#include "operator/Operator.h"
 #include "support/AppFixture.h"
 #include "tse/TseLib.h"
 #include "tse/TseLib_C_Dekl.h"
 
-#include <QFrame>
-#include <QLabel>
-#include <QListWidget>
 #include <QProcess>
-#include <QPushButton>
 #include <QRegularExpression>
 #include <QTimer>
 
 using namespace testenv;
 
 namespace {
-
-const QString ExportQuestion =
-    "Während des Exports können keine Bons signiert werden.\r\nSoll der Export wirklich gestartet werden?";
 
 QStringList TarMembers(const QString& path)
 {
@@ -51,35 +46,16 @@ protected:
         ASSERT_EQ(TseRes.load(), 0);
     }
 
-    void ClickExport(bool answer)
+    bool ServiceIsIdle()
     {
-        dialogs.confirmAnswers.push_back(answer);
-        form->Btn_EXP->click();
-    }
-
-    bool WindowIsIdle() const
-    {
-        return form->Timer1->isActive() && form->Btn_EXP->isEnabled() && form->Btn_Cer->isEnabled() &&
-               form->Btn_Deactiv->isEnabled() && form->paWAIT->isHidden() && !form->BlinkTimer->isActive() &&
-               !form->TSE_running && !form->Exp_running.load();
+        using B = TShownState::Button;
+        return service->Polling() && core().Shown.Enabled(B::Export) && core().Shown.Enabled(B::Certificates) &&
+               core().Shown.Enabled(B::Deactivate) && !core().Shown.ExportRunning() && !core().TSE_running &&
+               !core().Exp_running.load();
     }
 
     QStringList ExportFiles() const { return QDir(ExpDir()).entryList({"EXP_*"}, QDir::Files); }
 };
-
-TEST_F(ManualExportTest, NoAnswerChangesNothing)
-{
-    StartWithTse();
-    const QString logBefore = LogText();
-
-    ClickExport(false);
-
-    EXPECT_EQ(dialogs.beeps, 1);
-    EXPECT_TRUE(dialogs.asked.contains("confirm: " + ExportQuestion)) << dialogs.asked.join('\n').toStdString();
-    EXPECT_TRUE(WindowIsIdle());
-    EXPECT_EQ(LogText(), logBefore);
-    EXPECT_TRUE(ExportFiles().isEmpty());
-}
 
 TEST_F(ManualExportTest, ExportsEveryTransactionAndLeavesTheMarkerAlone)
 {
@@ -90,9 +66,9 @@ TEST_F(ManualExportTest, ExportsEveryTransactionAndLeavesTheMarkerAlone)
     const uint32_t counter = tse_getTransactionCounter();
     ASSERT_EQ(counter, 3u);
     const QByteArray iniBefore = ReadFile(progDir + "/Vok_TSE.INI");
-    const uint32_t markerBefore = form->LastSavedTANr;
+    const uint32_t markerBefore = core().LastSavedTANr;
 
-    ClickExport(true);
+    StartManualExport(core());
 
     const QString name = QString("EXP_1-%1.TAR").arg(counter);
     EXPECT_EQ(ExportFiles(), QStringList{name});
@@ -110,74 +86,60 @@ TEST_F(ManualExportTest, ExportsEveryTransactionAndLeavesTheMarkerAlone)
         }
     }
 
-    EXPECT_EQ(form->LastSavedTANr, markerBefore);
+    EXPECT_EQ(core().LastSavedTANr, markerBefore);
     EXPECT_EQ(ReadFile(progDir + "/Vok_TSE.INI"), iniBefore);
-    EXPECT_TRUE(WindowIsIdle());
+    EXPECT_TRUE(ServiceIsIdle());
 }
 
 TEST_F(ManualExportTest, HoldsOffJobsAndTheTseButtonsWhileTheWorkerRuns)
 {
     StartWithTse();
 
-    // The worker's log line is handed to the window thread and waits there
-    // until it is shown: at that moment the export is certainly under way.
+    // The worker's log line is handed to the core's thread and waits there
+    // until it is taken: at that moment the export is certainly under way.
+    using B = TShownState::Button;
     struct Seen {
-        bool inExport = false, timer = true, btnExp = true, btnCer = true, btnDeactiv = true;
-        bool panel = false, blinking = false, tseRunning = false, expRunning = false;
-        int blinkInterval = 0;
+        bool inExport = false, polling = true, btnExp = true, btnCer = true, btnDeactiv = true;
+        bool shown = false, tseRunning = false, expRunning = false;
     } seen;
     const QString job = JobDir() + "/K1.TSE";
     const QString answer = JobDir() + "/K1.SIG";
-    QObject::connect(form->liTA->model(), &QAbstractItemModel::rowsInserted, form, [&] {
-        const QString last = form->liTA->item(form->liTA->count() - 1)->text();
-        if (!last.contains("Manueller Export TSE-Daten")) return;
+    // The job must still wait for its answer when the export's end is shown.
+    bool endShown = false, answeredBefore = false;
+    QObject::connect(&core().Shown, &TShownState::Changed, [&](TShownState::Part part) {
+        if (part == TShownState::Part::Panels && seen.inExport && !endShown && !core().Shown.ExportRunning()) {
+            endShown = true;
+            answeredBefore = QFile::exists(answer);
+        }
+        if (part != TShownState::Part::Operations || seen.inExport) return;
+        if (!core().Shown.Operations().last().contains("Manueller Export TSE-Daten")) return;
         seen = {true,
-                form->Timer1->isActive(),
-                form->Btn_EXP->isEnabled(),
-                form->Btn_Cer->isEnabled(),
-                form->Btn_Deactiv->isEnabled(),
-                form->paWAIT->isVisible(),
-                form->BlinkTimer->isActive(),
-                form->TSE_running,
-                form->Exp_running.load(),
-                form->BlinkTimer->interval()};
+                service->Polling(),
+                core().Shown.Enabled(B::Export),
+                core().Shown.Enabled(B::Certificates),
+                core().Shown.Enabled(B::Deactivate),
+                core().Shown.ExportRunning(),
+                core().TSE_running,
+                core().Exp_running.load()};
         WriteFile(job, "CMD=BON\r\nKASID=Kasse01\r\nBONID=1\r\nSIGTEXT=Beleg\r\n*EOF*\r\n");
     });
-    // The job must still wait for its answer when the panel goes.
-    struct HideProbe : QObject {
-        QString answer;
-        bool hidden = false, answeredBefore = false;
-        bool eventFilter(QObject*, QEvent* e) override
-        {
-            if (e->type() == QEvent::Hide && !hidden) {
-                hidden = true;
-                answeredBefore = QFile::exists(answer);
-            }
-            return false;
-        }
-    } hideProbe;
-    hideProbe.answer = answer;
-    form->paWAIT->installEventFilter(&hideProbe);
 
-    ClickExport(true);
-    form->paWAIT->removeEventFilter(&hideProbe);
+    StartManualExport(core());
 
     ASSERT_TRUE(seen.inExport);
-    EXPECT_FALSE(seen.timer);
+    EXPECT_FALSE(seen.polling);
     EXPECT_FALSE(seen.btnExp);
     EXPECT_FALSE(seen.btnCer);
     EXPECT_FALSE(seen.btnDeactiv);
-    EXPECT_TRUE(seen.panel);
-    EXPECT_TRUE(seen.blinking);
-    EXPECT_EQ(seen.blinkInterval, 500);  // 500 ms on, 500 ms off
+    EXPECT_TRUE(seen.shown);
     EXPECT_TRUE(seen.tseRunning);
     EXPECT_TRUE(seen.expRunning);
 
-    ASSERT_TRUE(hideProbe.hidden);
-    EXPECT_FALSE(hideProbe.answeredBefore);
+    ASSERT_TRUE(endShown);
+    EXPECT_FALSE(answeredBefore);
     EXPECT_TRUE(RunUntil([&] { return QFile::exists(answer) && !QFile::exists(job); }));
     EXPECT_TRUE(ReadFile(answer).startsWith("CMD=BON OK"));
-    EXPECT_TRUE(WindowIsIdle());
+    EXPECT_TRUE(ServiceIsIdle());
 }
 
 TEST_F(ManualExportTest, NewTseIsExportedFromOneWithoutUpperBound)
@@ -185,20 +147,20 @@ TEST_F(ManualExportTest, NewTseIsExportedFromOneWithoutUpperBound)
     StartWithTse();
     ASSERT_EQ(tse_getTransactionCounter(), 0u);
 
-    ClickExport(true);
+    StartManualExport(core());
 
     EXPECT_TRUE(LogText().contains("Manueller Export TSE-Daten EXP_1-0.TAR"));
     EXPECT_EQ(ExportFiles(), QStringList{"EXP_1-0.TAR"});
-    EXPECT_TRUE(WindowIsIdle());
+    EXPECT_TRUE(ServiceIsIdle());
 }
 
-TEST_F(ManualExportTest, UnpluggedTseIsLoggedAndTheWindowReturnsToNormal)
+TEST_F(ManualExportTest, UnpluggedTseIsLoggedAndTheServiceReturnsToNormal)
 {
     StartWithTse();
     ASSERT_TRUE(QFile::remove(tseDrive + "/TSE-IO.bin"));
     const int logLines = LogText().split("\r\n").size();
 
-    ClickExport(true);
+    StartManualExport(core());
 
     const QString code = QString::fromStdString(ErgStrOf(ErrorSECommunicationFailed));
     const QString reopen = "  Fehler beim Export, erneutes Öffnen der TSE unmöglich (" + code + ")";
@@ -213,7 +175,7 @@ TEST_F(ManualExportTest, UnpluggedTseIsLoggedAndTheWindowReturnsToNormal)
         << lines[2].toStdString();
     EXPECT_EQ(lines[3], reopen);
     EXPECT_TRUE(ExportFiles().isEmpty());
-    EXPECT_TRUE(WindowIsIdle());
+    EXPECT_TRUE(ServiceIsIdle());
     EXPECT_TRUE(dialogs.asked.filter("info:").isEmpty());
 }
 
@@ -222,17 +184,17 @@ TEST_F(ManualExportTest, UnpluggedTseIsLoggedAndTheWindowReturnsToNormal)
 TEST_F(ManualExportTest, ClickDuringAnotherOperationRunsAfterIt)
 {
     StartWithTse();
-    form->SetTseRunning(true);
+    core().SetTseRunning(true);
 
-    ClickExport(true);
+    StartManualExport(core());
 
-    EXPECT_FALSE(form->Timer1->isActive());
-    EXPECT_FALSE(form->Btn_EXP->isEnabled());
-    EXPECT_TRUE(form->paWAIT->isHidden());
+    EXPECT_FALSE(service->Polling());
+    EXPECT_FALSE(core().Shown.Enabled(TShownState::Button::Export));
+    EXPECT_FALSE(core().Shown.ExportRunning());
     EXPECT_FALSE(LogText().contains("Manueller Export"));
 
-    form->SetTseRunning(false);
-    EXPECT_TRUE(RunUntil([&] { return ExportFiles() == QStringList{"EXP_1-0.TAR"} && WindowIsIdle(); }));
+    core().SetTseRunning(false);
+    EXPECT_TRUE(RunUntil([&] { return ExportFiles() == QStringList{"EXP_1-0.TAR"} && ServiceIsIdle(); }));
 }
 
 }  // namespace

@@ -1,11 +1,10 @@
 // Finishing the transactions that the TSE holds open, and deactivating it.
+#include "core/TseUsers.h"
+#include "operator/Operator.h"
 #include "support/AppFixture.h"
 #include "tse/TseLib.h"
 
-#include <QLabel>
-#include <QListWidget>
 #include <QProcess>
-#include <QPushButton>
 
 using namespace testenv;
 
@@ -20,11 +19,11 @@ protected:
         ASSERT_TRUE(StartAndWaitRunning());
     }
 
-    // A new window on the same program directory and TSE: the start-up reads
+    // A new service on the same program directory and TSE: the start-up reads
     // the clients and open transactions afresh.
     void Restart()
     {
-        delete form.data();
+        service.reset();
         ASSERT_TRUE(StartAndWaitRunning());
     }
 
@@ -58,9 +57,9 @@ protected:
         for (int i = 18; i <= 22; ++i) Transaction("Kasse01", false);
         ASSERT_EQ(Transaction("Kasse03", true), 23u);
         Restart();
-        ASSERT_EQ(form->Lines(form->liKas).value(0), "Kasse01");
-        ASSERT_TRUE(form->Lines(form->liErr).value(0).startsWith("offene Transaktionen: 17 23"));
-        ASSERT_TRUE(form->Btn_TAFree->isEnabled());
+        ASSERT_EQ(core().Shown.Clients().value(0), "Kasse01");
+        ASSERT_TRUE(core().Shown.Notices().value(0).startsWith("offene Transaktionen: 17 23"));
+        ASSERT_TRUE(core().Shown.Enabled(TShownState::Button::TaFree));
     }
 
     // The stored log message of one finish, from a full export of the TSE.
@@ -89,10 +88,10 @@ TEST_F(OperatorTseTest, OpenTransactionsAreFinishedUnderTheClientThatBeganThem)
 {
     OpenSeventeenAndTwentyThree();
 
-    form->Btn_TAFree->click();
+    RequestFinishOpenTransactions(core());
 
     EXPECT_EQ(tse_getOpenTransactions(), "");
-    EXPECT_EQ(form->lbSigNr->text(), QString::number(tse_getSignatureCounter(TseSN)));
+    EXPECT_EQ(core().Shown.SigNr(), QString::number(tse_getSignatureCounter(TseSN)));
     for (const auto& [nr, client] : {std::pair{17u, "Client-Kasse02"}, std::pair{23u, "Client-Kasse03"}}) {
         QString member;
         const QByteArray message = FinishMessage(nr, &member);
@@ -100,10 +99,10 @@ TEST_F(OperatorTseTest, OpenTransactionsAreFinishedUnderTheClientThatBeganThem)
         EXPECT_TRUE(message.contains("Manueller Abschluss von TA-Nr.: " + QByteArray::number(nr)));
         EXPECT_TRUE(message.contains("SonstigerVorgang"));
     }
-    EXPECT_FALSE(form->Lines(form->liErr).join('\n').contains("offene Trans"));
+    EXPECT_FALSE(core().Shown.Notices().join('\n').contains("offene Trans"));
     EXPECT_FALSE(LogText().contains("FinishTransaction nicht möglich"));
-    EXPECT_TRUE(form->Btn_TAFree->isEnabled());
-    EXPECT_FALSE(form->TSE_running);
+    EXPECT_TRUE(core().Shown.Enabled(TShownState::Button::TaFree));
+    EXPECT_FALSE(core().TSE_running);
 }
 
 TEST_F(OperatorTseTest, RefusedFinishIsLoggedWithItsNumberAndTheOthersGoOn)
@@ -111,36 +110,36 @@ TEST_F(OperatorTseTest, RefusedFinishIsLoggedWithItsNumberAndTheOthersGoOn)
     OpenSeventeenAndTwentyThree();
     WriteTseFaults("se_finishTransaction = 0x3009 once\n");
 
-    form->Btn_TAFree->click();
+    RequestFinishOpenTransactions(core());
 
     EXPECT_EQ(CountLines("FinishTransaction nicht möglich, Err=3009h  TA-Nr=17\r\n"), 1);
     EXPECT_FALSE(LogText().contains("TA-Nr=23"));
     EXPECT_EQ(tse_getOpenTransactions(), "17 ");
     // The notice tells what is still open.
-    EXPECT_TRUE(form->Lines(form->liErr).join('\n').contains("offene Transaktionen: 17 ")) << form->Lines(form->liErr).join('\n').toStdString();
-    EXPECT_FALSE(form->Lines(form->liErr).join('\n').contains("23"));
-    EXPECT_TRUE(form->Btn_TAFree->isEnabled());
+    EXPECT_TRUE(core().Shown.Notices().join('\n').contains("offene Transaktionen: 17 ")) << core().Shown.Notices().join('\n').toStdString();
+    EXPECT_FALSE(core().Shown.Notices().join('\n').contains("23"));
+    EXPECT_TRUE(core().Shown.Enabled(TShownState::Button::TaFree));
 }
 
 TEST_F(OperatorTseTest, NothingOpenKeepsOtherNoticesAndCallsNoFinish)
 {
     StartWithTse();
     MapClient("Kasse01");
-    ASSERT_TRUE(form->Lines(form->liErr).isEmpty());
-    const QString sigNr = form->lbSigNr->text();
+    ASSERT_TRUE(core().Shown.Notices().isEmpty());
+    const QString sigNr = core().Shown.SigNr();
     const uint32_t sigCounter = tse_getSignatureCounter(TseSN);
 
-    form->Btn_TAFreeClick();  // the button itself is off without open transactions
-    EXPECT_TRUE(form->Lines(form->liErr).isEmpty());
+    RequestFinishOpenTransactions(core());  // the button itself is off without open transactions
+    EXPECT_TRUE(core().Shown.Notices().isEmpty());
 
-    form->liErr->addItem("Offene Transaktionen: 5 ");  // letter case counts
-    form->Btn_TAFreeClick();
-    EXPECT_EQ(form->Lines(form->liErr), QStringList{"Offene Transaktionen: 5 "});
+    core().Shown.AddNotice("Offene Transaktionen: 5 ");  // letter case counts
+    RequestFinishOpenTransactions(core());
+    EXPECT_EQ(core().Shown.Notices(), QStringList{"Offene Transaktionen: 5 "});
 
     EXPECT_EQ(tse_getSignatureCounter(TseSN), sigCounter);
-    EXPECT_EQ(form->lbSigNr->text(), sigNr);
-    EXPECT_TRUE(form->Btn_TAFree->isEnabled());
-    EXPECT_FALSE(form->TSE_running);
+    EXPECT_EQ(core().Shown.SigNr(), sigNr);
+    EXPECT_TRUE(core().Shown.Enabled(TShownState::Button::TaFree));
+    EXPECT_FALSE(core().TSE_running);
 }
 
 // A click handled while a job holds the TSE (inside its pause) runs after
@@ -148,29 +147,28 @@ TEST_F(OperatorTseTest, NothingOpenKeepsOtherNoticesAndCallsNoFinish)
 TEST_F(OperatorTseTest, FinishingRequestedDuringAnotherOperationRunsAfterIt)
 {
     OpenSeventeenAndTwentyThree();
-    form->SetTseRunning(true);
+    core().SetTseRunning(true);
 
-    form->Btn_TAFree->click();
-    EXPECT_FALSE(form->Btn_TAFree->isEnabled());
+    RequestFinishOpenTransactions(core());
+    EXPECT_FALSE(core().Shown.Enabled(TShownState::Button::TaFree));
     EXPECT_EQ(tse_getOpenTransactions(), "17 23 ");
 
-    form->SetTseRunning(false);
-    EXPECT_TRUE(RunUntil([&] { return form->Btn_TAFree->isEnabled(); }));
+    core().SetTseRunning(false);
+    EXPECT_TRUE(RunUntil([&] { return core().Shown.Enabled(TShownState::Button::TaFree); }));
     EXPECT_EQ(tse_getOpenTransactions(), "");
-    EXPECT_FALSE(form->TSE_running);
+    EXPECT_FALSE(core().TSE_running);
 }
 
 TEST_F(OperatorTseTest, DeactivationIsReportedAndOfferedBackAtTheNextStart)
 {
     StartWithTse();
 
-    form->Btn_Deactiv->click();
+    EXPECT_TRUE(DeactivateTse(core()));
 
     const QString log = LogText();
     const qsizetype done = log.indexOf("  TSE wurde deaktiviert\r\n");
     ASSERT_GE(done, 0) << log.toStdString();
     EXPECT_GT(log.indexOf("  TSE Status: deaktiviert\r\n", done), done);
-    EXPECT_EQ(dialogs.asked.filter("info:"), QStringList{"info: Die TSE wurde deaktiviert"});
     EXPECT_EQ(tse_getLifeCycleState(), "deaktiviert");
 
     dialogs.confirmAnswers.push_back(true);
@@ -179,19 +177,18 @@ TEST_F(OperatorTseTest, DeactivationIsReportedAndOfferedBackAtTheNextStart)
         "confirm: ACHTUNG! Die TSE wurde bereits deaktiviert.\r\nSoll sie wieder aktiviert werden?"));
 }
 
-TEST_F(OperatorTseTest, RefusedDeactivationShowsNoBox)
+TEST_F(OperatorTseTest, RefusedDeactivationIsLogged)
 {
     StartWithTse();
     WriteTseFaults("se_deactivateTSE = 0x3016\n");
 
-    form->Btn_Deactiv->click();
+    EXPECT_FALSE(DeactivateTse(core()));
 
     const QString log = LogText();
     const qsizetype refused = log.indexOf("  TSE wurde NICHT deaktiviert (3016h)\r\n");
     ASSERT_GE(refused, 0) << log.toStdString();
     EXPECT_GT(log.indexOf("  TSE Status: aktiv\r\n", refused), refused);
     EXPECT_FALSE(log.contains("TSE wurde deaktiviert"));
-    EXPECT_TRUE(dialogs.asked.filter("info:").isEmpty());
 }
 
 }  // namespace

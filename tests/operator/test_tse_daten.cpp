@@ -2,11 +2,11 @@
 // layout, the breaking of long hex values, the warning thresholds, the
 // registered clients, open transactions and the clock setting.
 #include "platform/DateTime.h"
+#include "core/TseUsers.h"
+#include "operator/Operator.h"
 #include "support/AppFixture.h"
 #include "tse/TseLib.h"
 
-#include <QLabel>
-#include <QPushButton>
 #include <QRegularExpression>
 
 using namespace testenv;
@@ -51,17 +51,15 @@ protected:
         PlugTse();
         WriteIni();
         ASSERT_TRUE(StartAndWaitRunning());
-        form->Timer1->stop();  // keep job passes away from the TSE
+        core().HoldPolling();  // keep job passes away from the TSE
     }
 
     // Fills the view again, as the start-up does, with the given faults.
     void Refresh(const QByteArray& faults = "")
     {
         WriteTseFaults(faults);
-        form->liTSE->clear();
-        form->liKas->clear();
-        form->liErr->clear();
-        form->TSE_Daten_abfragen();
+        core().Shown.Clear();
+        TSE_Daten_abfragen(core());
     }
 
     void AdminMaps(const std::string& clientId)
@@ -82,14 +80,14 @@ protected:
         return head < 1 ? QStringList{} : lines.mid(head - 1, lines.indexOf(" ", head) - head + 2);
     }
 
-    QStringList View() const { return TMainForm::Lines(form->liTSE); }
+    QStringList View() const { return core().Shown.TechData(); }
 };
 
 TEST_F(TseDatenTest, ViewOfAFreshTse)
 {
     const QStringList v = View();
     ASSERT_GE(v.size(), 20);
-    EXPECT_EQ(v.mid(0, 6), (QStringList{"Verzeichnisse", "  Daten:  " + form->DatenVerz, "  Export: " + form->ExpVerz,
+    EXPECT_EQ(v.mid(0, 6), (QStringList{"Verzeichnisse", "  Daten:  " + core().DatenVerz, "  Export: " + core().ExpVerz,
                                         "  TSE:    E:\\", "Versionen", "  Voktar: V2.1"}));
     EXPECT_TRUE(v[6].startsWith("  TSE:    "));
 
@@ -108,15 +106,15 @@ TEST_F(TseDatenTest, ViewOfAFreshTse)
         << signatur[0].toStdString();
     EXPECT_EQ(signatur[2], "  Zertifikate ID:     BSI-K-TR-0000-2024");
 
-    EXPECT_EQ(form->lbTANr->text(), "0");
-    EXPECT_TRUE(TMainForm::Lines(form->liKas).isEmpty());
-    EXPECT_TRUE(TMainForm::Lines(form->liErr).isEmpty());
-    EXPECT_FALSE(form->Btn_TAFree->isEnabled());
-    EXPECT_EQ(form->TimeSyncInterval, 1800);
+    EXPECT_EQ(core().Shown.TaNr(), "0");
+    EXPECT_TRUE(core().Shown.Clients().isEmpty());
+    EXPECT_TRUE(core().Shown.Notices().isEmpty());
+    EXPECT_FALSE(core().Shown.Enabled(TShownState::Button::TaFree));
+    EXPECT_EQ(core().TimeSyncInterval, 1800);
 
     Refresh("se_getTransactionCounter value 4294967295\nse_getSignatureCounter value 4711\n");
-    EXPECT_EQ(form->lbTANr->text(), "4294967295");
-    EXPECT_EQ(form->lbSigNr->text(), "4711");
+    EXPECT_EQ(core().Shown.TaNr(), "4294967295");
+    EXPECT_EQ(core().Shown.SigNr(), "4711");
 }
 
 TEST_F(TseDatenTest, ClockUpdateFollowsTheTsesInterval)
@@ -125,13 +123,13 @@ TEST_F(TseDatenTest, ClockUpdateFollowsTheTsesInterval)
     plat::SetMonotonicOverride([now] { return now; });
 
     Refresh();
-    EXPECT_EQ(form->NextTimeSet, now + 1799 * 1000);
+    EXPECT_EQ(core().NextTimeSet, now + 1799 * 1000);
 
     // A failed or zero interval makes every job pass set the clock.
     Refresh("se_getTimeSyncInterval value 0\n");
-    EXPECT_EQ(form->TimeSyncInterval, 0);
+    EXPECT_EQ(core().TimeSyncInterval, 0);
     EXPECT_TRUE(View().contains("  Sync.Interval:      0 sec."));
-    EXPECT_EQ(form->NextTimeSet, now - 1000);
+    EXPECT_EQ(core().NextTimeSet, now - 1000);
 }
 
 TEST_F(TseDatenTest, LongHexValuesBreakAfterSixteenBytes)
@@ -170,7 +168,7 @@ TEST_F(TseDatenTest, WarningsAtTheirThresholds)
     };
     for (const auto& c : cases) {
         Refresh(c.faults);
-        EXPECT_EQ(TMainForm::Lines(form->liErr), c.warnings) << c.faults.toStdString();
+        EXPECT_EQ(core().Shown.Notices(), c.warnings) << c.faults.toStdString();
     }
 }
 
@@ -185,11 +183,11 @@ TEST_F(TseDatenTest, ClientsAndOpenTransactionsInViewAndRecord)
     const QString open = QString::number(started.transactionNumber) + " ";
 
     Refresh();
-    EXPECT_EQ(Sorted(TMainForm::Lines(form->liKas)), (QStringList{"K=X", "Kasse01"}));
-    EXPECT_EQ(TMainForm::Lines(form->liErr), QStringList{"offene Transaktionen: " + open});
-    EXPECT_TRUE(form->Btn_TAFree->isEnabled());
+    EXPECT_EQ(Sorted(core().Shown.Clients()), (QStringList{"K=X", "Kasse01"}));
+    EXPECT_EQ(core().Shown.Notices(), QStringList{"offene Transaktionen: " + open});
+    EXPECT_TRUE(core().Shown.Enabled(TShownState::Button::TaFree));
 
-    form->Log_TSE_Daten();
+    Log_TSE_Daten(core());
     const QStringList record = LastRecord();
     const QStringList clients = Between(record, "Angemeldete Kassen", "Unique ID");
     ASSERT_EQ(clients.size(), 3);
@@ -203,13 +201,13 @@ TEST_F(TseDatenTest, ClientsAndOpenTransactionsInViewAndRecord)
 TEST_F(TseDatenTest, RecordOfAFreshTseChangesNothingElse)
 {
     const QStringList view = View();
-    const int64_t nextTimeSet = form->NextTimeSet;
+    const int64_t nextTimeSet = core().NextTimeSet;
 
-    form->Log_TSE_Daten();
+    Log_TSE_Daten(core());
     const QStringList r = LastRecord();
     ASSERT_EQ(r.size(), 34);  // no client lines
     EXPECT_EQ(r.mid(0, 8), (QStringList{" ", ">>>>>>>>>> TECHNISCHE DATEN DER TSE <<<<<<<<<<", "Verzeichnisse",
-                                        "  Daten:  " + form->DatenVerz, "  Export: " + form->ExpVerz, "  TSE:    E:\\",
+                                        "  Daten:  " + core().DatenVerz, "  Export: " + core().ExpVerz, "  TSE:    E:\\",
                                         "Versionen", "  Voktar: 2.1"}));
     EXPECT_EQ(r[9], "Seriennummer der TSE  (0000h)");
     EXPECT_EQ(r[10], "  " + QString::fromStdString(InsTZ(tse_exportSerialNumbers(), '-')));
@@ -221,5 +219,5 @@ TEST_F(TseDatenTest, RecordOfAFreshTseChangesNothingElse)
     EXPECT_EQ(r.last(), " ");
 
     EXPECT_EQ(View(), view);
-    EXPECT_EQ(form->NextTimeSet, nextTimeSet);
+    EXPECT_EQ(core().NextTimeSet, nextTimeSet);
 }

@@ -1,17 +1,18 @@
 // A program directory of its own for each test, with a software-TSE drive
-// mapped to a drive letter, scripted dialogs and helpers to run the window.
+// mapped to a drive letter, scripted dialogs and helpers to run the service
+// (with no window) or, for the window's own tests, the window on top of it.
 #pragma once
 
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
 #include "platform/Monotonic.h"
-#include "shell/MainForm.h"
+#include "core/Core.h"
+#include "service/Service.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
-#include <QListWidget>
 #include <QPointer>
 #include <QSaveFile>
 #include <QTemporaryDir>
@@ -62,7 +63,11 @@ protected:
     QString tseDrive;   // the TSE's drive root (letter E)
     QString savedCwd;
     plat::ScriptedResponder dialogs;
-    QPointer<TMainForm> form;
+    std::unique_ptr<TService> service;
+    bool closed = false;  // the service's close has been carried out
+
+    TCore& core() { return service->Core(); }
+    const TCore& core() const { return service->Core(); }
 
     void SetUp() override
     {
@@ -80,7 +85,8 @@ protected:
 
     void TearDown() override
     {
-        delete form.data();
+        DeleteWindow();
+        service.reset();
         plat::SetDialogResponder(nullptr);
         plat::SetNowOverride(nullptr);
         plat::SetMonotonicOverride(nullptr);
@@ -97,21 +103,31 @@ protected:
                       QByteArray::number(expTaNr) + "\r\n");
     }
 
-    // Creates the window; its start-up runs from the event loop. Pauses are
+    // A window fixture deletes its window before the service.
+    virtual void DeleteWindow() {}
+
+    // Creates the service; its start-up runs from the event loop. Pauses are
     // shortened by delayFactor.
-    TMainForm* Start(const QStringList& args = {}, double delayFactor = 0.001)
+    TService* Start(const QStringList& args = {}, double delayFactor = 0.001)
     {
-        form = new TMainForm(args);
-        form->DelayFactor = delayFactor;
-        form->show();
-        return form;
+        Create(args, delayFactor);
+        service->Start();
+        return service.get();
     }
 
-    // Starts and waits until the poll timer runs (or the start-up stopped).
+    // Starts and waits until job passes run (or the start-up stopped).
     bool StartAndWaitRunning(const QStringList& args = {}, int timeoutMs = 20000)
     {
         Start(args);
-        return RunUntil([this] { return form && form->StartupFinished; }, timeoutMs) && form->Timer1->isActive();
+        return RunUntil([this] { return core().StartupFinished; }, timeoutMs) && service->Polling();
+    }
+
+    // Asks the service to close as the headless program does; true once it
+    // has closed.
+    bool CloseService(int timeoutMs = 10000)
+    {
+        service->TryClose();
+        return RunUntil([this] { return closed; }, timeoutMs);
     }
 
     // The software TSE's fault file, read at every library call. Replaced,
@@ -129,14 +145,15 @@ protected:
     // (so before the first start on a fresh drive).
     void WriteTseSettings(const QByteArray& lines) { WriteFile(tseDrive + "/softtse.ini", lines); }
 
-    // Creates the window without its start-up: the start message is taken
-    // back, so the shell's own parts can be driven one by one.
-    TMainForm* Create(const QStringList& args = {}, double delayFactor = 0.001)
+    // Creates the service without its start-up, so its parts can be driven
+    // one by one.
+    TService* Create(const QStringList& args = {}, double delayFactor = 0.001)
     {
-        form = new TMainForm(args);
-        form->DelayFactor = delayFactor;
-        QCoreApplication::removePostedEvents(form, TMainForm::CM_STARTEN);
-        return form;
+        closed = false;
+        service = std::make_unique<TService>(args, false);
+        service->Core().DelayFactor = delayFactor;
+        QObject::connect(service.get(), &TService::Closed, [this] { closed = true; });
+        return service.get();
     }
 
     // The log file's lines without their CR LF endings.

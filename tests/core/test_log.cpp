@@ -8,7 +8,6 @@
 #include "tse/TseLib.h"
 
 #include <QFileInfo>
-#include <QListWidget>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <thread>
@@ -39,14 +38,14 @@ protected:
 
 TEST_F(LogTest, PrefixSelectsListAndLineForm)
 {
-    form->Log("");
+    core().Log("");
     EXPECT_FALSE(QFile::exists(LogPath()));
 
-    form->Log("|Job gefunden");
-    form->Log("°  Detailzeile");
-    form->Log("Export fertig");
-    form->Log("|");
-    form->Log("°");
+    core().Log("|Job gefunden");
+    core().Log("°  Detailzeile");
+    core().Log("Export fertig");
+    core().Log("|");
+    core().Log("°");
 
     EXPECT_EQ(LogLines(), QStringList({
                               kFileStamp + "Log-Datei erstellt",
@@ -56,12 +55,12 @@ TEST_F(LogTest, PrefixSelectsListAndLineForm)
                               kFileStamp,
                               "",
                           }));
-    EXPECT_EQ(TMainForm::Lines(form->liTA), QStringList({kListStamp + "Export fertig"}));
+    EXPECT_EQ(core().Shown.Operations(), QStringList({kListStamp + "Export fertig"}));
 }
 
 TEST_F(LogTest, FileIsWindows1252WithCrLf)
 {
-    form->Log("°Prüfung äöüß €");
+    core().Log("°Prüfung äöüß €");
     const QByteArray bytes = testenv::ReadFile(LogPath());
     EXPECT_TRUE(bytes.endsWith(QByteArray("Pr\xFC" "fung \xE4\xF6\xFC\xDF \x80\r\n")));
 }
@@ -71,9 +70,9 @@ TEST_F(LogTest, ControlCharactersShowAsCodesInTheFileAndTheList)
 {
     const QString forged = QStringLiteral("X\n14.07.20 13:52:07  TSE wieder verbunden (FORGED)\r\t") + QChar(0) + "\x7f";
     const QString shown = "X<0A>14.07.20 13:52:07  TSE wieder verbunden (FORGED)<0D><09><00><7F>";
-    form->Log(forged + ".TSE gelöscht");
-    form->Log("|" + forged);
-    form->Log("°" + forged);
+    core().Log(forged + ".TSE gelöscht");
+    core().Log("|" + forged);
+    core().Log("°" + forged);
     // The TSE layer's writer of the same file.
     tse_Log(plat::QToAnsi(forged));
 
@@ -84,14 +83,14 @@ TEST_F(LogTest, ControlCharactersShowAsCodesInTheFileAndTheList)
                               shown,
                               kFileStamp + shown,
                           }));
-    EXPECT_EQ(TMainForm::Lines(form->liTA), QStringList({kListStamp + shown + ".TSE gelöscht"}));
+    EXPECT_EQ(core().Shown.Operations(), QStringList({kListStamp + shown + ".TSE gelöscht"}));
 }
 
 TEST_F(LogTest, ListKeepsTheLastTenPlainMessages)
 {
-    for (int i = 1; i <= 12; ++i) form->Log(QStringLiteral("Vorgang %1").arg(i));
-    form->Log("|nur in der Datei");
-    const QStringList lines = TMainForm::Lines(form->liTA);
+    for (int i = 1; i <= 12; ++i) core().Log(QStringLiteral("Vorgang %1").arg(i));
+    core().Log("|nur in der Datei");
+    const QStringList lines = core().Shown.Operations();
     ASSERT_EQ(lines.size(), 10);
     EXPECT_EQ(lines.first(), kListStamp + "Vorgang 3");
     EXPECT_EQ(lines.last(), kListStamp + "Vorgang 12");
@@ -101,7 +100,7 @@ TEST_F(LogTest, AllTenLinesAreInViewAndLongOnesShowInFull)
 {
     form->show();
     const QString longLine = QStringLiteral("Sehr lange Meldung ").repeated(6);
-    for (int i = 1; i <= 11; ++i) form->Log(i == 11 ? longLine : QStringLiteral("Vorgang %1").arg(i));
+    for (int i = 1; i <= 11; ++i) core().Log(i == 11 ? longLine : QStringLiteral("Vorgang %1").arg(i));
     testenv::RunFor(50);
     QListWidget* list = form->liTA;
     ASSERT_EQ(list->count(), 10);
@@ -118,8 +117,8 @@ TEST_F(LogTest, AllTenLinesAreInViewAndLongOnesShowInFull)
 TEST_F(LogTest, ListEntriesAddedOtherwiseAreRemovedOnePerMessage)
 {
     for (int i = 1; i <= 12; ++i) form->liTA->addItem(QStringLiteral("direkt %1").arg(i));
-    form->Log("neu");
-    const QStringList lines = TMainForm::Lines(form->liTA);
+    core().Log("neu");
+    const QStringList lines = core().Shown.Operations();
     ASSERT_EQ(lines.size(), 12);
     EXPECT_EQ(lines.first(), "direkt 2");
     EXPECT_EQ(lines.last(), kListStamp + "neu");
@@ -127,21 +126,21 @@ TEST_F(LogTest, ListEntriesAddedOtherwiseAreRemovedOnePerMessage)
 
 TEST_F(LogTest, LockedFileKeepsPrefixedLinesInOrderUntilItIsFree)
 {
-    form->Log("|vorher");
+    core().Log("|vorher");
     {
         plat::File holder;
         ASSERT_EQ(holder.OpenAppend(progDir + "\\Vok_TSE.LOG"), 0);
-        form->Log("°eins");
-        form->Log("°zwei");
-        form->Log("|drei");
-        form->Log("verloren");
-        EXPECT_EQ(TMainForm::Lines(form->liTA), QStringList({kListStamp + "verloren", "Log-Fehler"}));
-        EXPECT_EQ(form->TmpLogListe, QStringList({"eins", "zwei", kFileStamp + "drei"}));
+        core().Log("°eins");
+        core().Log("°zwei");
+        core().Log("|drei");
+        core().Log("verloren");
+        EXPECT_EQ(core().Shown.Operations(), QStringList({kListStamp + "verloren", "Log-Fehler"}));
+        EXPECT_EQ(core().TmpLogListe, QStringList({"eins", "zwei", kFileStamp + "drei"}));
     }
-    form->Log("dazwischen");  // a plain message does not flush
-    EXPECT_EQ(form->TmpLogListe.size(), 3);
-    form->Log("|danach");
-    EXPECT_TRUE(form->TmpLogListe.isEmpty());
+    core().Log("dazwischen");  // a plain message does not flush
+    EXPECT_EQ(core().TmpLogListe.size(), 3);
+    core().Log("|danach");
+    EXPECT_TRUE(core().TmpLogListe.isEmpty());
     EXPECT_EQ(LogLines(), QStringList({
                               kFileStamp + "Log-Datei erstellt",
                               kFileStamp + "vorher",
@@ -158,8 +157,8 @@ TEST_F(LogTest, PendingLinesAreDroppedWhenTheWindowCloses)
     plat::File holder;
     ASSERT_EQ(holder.OpenAppend(progDir + "\\Vok_TSE.LOG"), ENOENT);
     ASSERT_EQ(holder.Create(progDir + "\\Vok_TSE.LOG"), 0);
-    form->Log("°wartet");
-    delete form.data();
+    core().Log("°wartet");
+    service.reset();
     holder.Close();
     EXPECT_TRUE(testenv::ReadFile(LogPath()).isEmpty());
 }
@@ -169,13 +168,13 @@ TEST_F(LogTest, WorkerLinesKeepTheirOrderBesideTheWindowThread)
     constexpr int kLines = 40;
     std::atomic<bool> done{false};
     std::thread worker([&] {
-        for (int i = 0; i < kLines; ++i) form->Log(QStringLiteral("|worker %1").arg(i));
-        form->Log("Export beendet");
+        for (int i = 0; i < kLines; ++i) core().Log(QStringLiteral("|worker %1").arg(i));
+        core().Log("Export beendet");
         done = true;
     });
     int own = 0;
     ASSERT_TRUE(RunUntil([&] {
-        form->Log(QStringLiteral("|window %1").arg(own++));
+        core().Log(QStringLiteral("|window %1").arg(own++));
         return done.load();
     }));
     worker.join();
@@ -189,7 +188,7 @@ TEST_F(LogTest, WorkerLinesKeepTheirOrderBesideTheWindowThread)
     for (int i = 0; i < kLines; ++i) EXPECT_EQ(workerLines[i], QStringLiteral("worker %1").arg(i));
     ASSERT_EQ(windowLines.size(), own);
     for (int i = 0; i < own; ++i) EXPECT_EQ(windowLines[i], QStringLiteral("window %1").arg(i));
-    EXPECT_EQ(TMainForm::Lines(form->liTA), QStringList({kListStamp + "Export beendet"}));
+    EXPECT_EQ(core().Shown.Operations(), QStringList({kListStamp + "Export beendet"}));
 }
 
 // ---- Debug trace ----------------------------------------------------------------
@@ -212,24 +211,24 @@ TEST_F(TraceTest, WritesOnlyWithTheSwitchAndAFreshFile)
 {
     Create();
     MakeTrace(1);
-    form->ZelnorsTestLog("ohne Schalter");
+    core().ZelnorsTestLog("ohne Schalter");
     EXPECT_TRUE(testenv::ReadFile(TracePath()).isEmpty());
-    delete form.data();
+    service.reset();
 
     QFile::remove(TracePath());
     Create({"/test"});
-    form->ZelnorsTestLog("keine Datei");
+    core().ZelnorsTestLog("keine Datei");
     EXPECT_FALSE(QFile::exists(TracePath()));
 
     MakeTrace(31);
     const QDateTime before = QFileInfo(TracePath()).lastModified();
-    form->ZelnorsTestLog("zu alt");
+    core().ZelnorsTestLog("zu alt");
     EXPECT_TRUE(testenv::ReadFile(TracePath()).isEmpty());
     EXPECT_EQ(QFileInfo(TracePath()).lastModified(), before);
 
     MakeTrace(29);
-    form->ZelnorsTestLog("");
-    form->ZelnorsTestLog("frisch");
+    core().ZelnorsTestLog("");
+    core().ZelnorsTestLog("frisch");
     const QString text = QString::fromLatin1(testenv::ReadFile(TracePath()));
     EXPECT_TRUE(QRegularExpression(R"(^\d\d\.\d\d\.\d\d \d\d:\d\d:\d\d:\d\d\d frisch\r\n$)").match(text).hasMatch())
         << text.toStdString();
@@ -248,14 +247,14 @@ TEST_F(TraceTest, BusyFileIsRetriedAndTheAttemptNamed)
     QMetaObject::invokeMethod(
         form, [&] { QMetaObject::invokeMethod(form, [&] { holder.reset(); }, Qt::QueuedConnection); },
         Qt::QueuedConnection);
-    form->ZelnorsTestLog("Datei gelesen");
+    core().ZelnorsTestLog("Datei gelesen");
     EXPECT_EQ(QString::fromLatin1(testenv::ReadFile(TracePath())),
               stamp + " Datei gelesen (3. LogVersuch)\r\n");
 
     // Held through all five attempts: the line is lost, the caller goes on.
     holder = std::make_unique<plat::File>();
     ASSERT_EQ(holder->OpenAppend(progDir + "\\VOK_TSE.DEB"), 0);
-    form->ZelnorsTestLog("verloren");
+    core().ZelnorsTestLog("verloren");
     holder.reset();
     EXPECT_FALSE(testenv::ReadFile(TracePath()).contains("verloren"));
 }

@@ -47,7 +47,7 @@ protected:
     QString LoadConfigError()
     {
         try {
-            form->LoadConfig();
+            core().LoadConfig();
         } catch (const std::exception& e) {
             return QString::fromUtf8(e.what());
         }
@@ -60,20 +60,20 @@ protected:
 TEST_F(ConfigTest, FirstStartWithoutMarkerAsksAndCancelGivesK)
 {
     dialogs.inputAnswers = {QString()};  // Cancel
-    form->LoadConfig();
+    core().LoadConfig();
     EXPECT_EQ(dialogs.asked, QStringList({kAskPath}));
-    EXPECT_EQ(form->TSE_Pfad, "K:\\");
-    EXPECT_EQ(form->LastSavedTANr, 0u);
+    EXPECT_EQ(core().TSE_Pfad, "K:\\");
+    EXPECT_EQ(core().LastSavedTANr, 0u);
     EXPECT_EQ(IniBytes(), Ini("K:\\", "0"));
-    EXPECT_FALSE(form->NewVers);
+    EXPECT_FALSE(core().NewVers);
 }
 
 TEST_F(ConfigTest, FirstStartTakesTheOperatorsPathUnchanged)
 {
     dialogs.inputAnswers = {QStringLiteral("e:\\ ")};
     Marker("e", " TSE-IO.bin");
-    form->LoadConfig();
-    EXPECT_EQ(form->TSE_Pfad, "e:\\ ");
+    core().LoadConfig();
+    EXPECT_EQ(core().TSE_Pfad, "e:\\ ");
     EXPECT_EQ(IniBytes(), Ini("e:\\ ", "0"));
     EXPECT_EQ(WaitLines(), 0);
 }
@@ -83,9 +83,9 @@ TEST_F(ConfigTest, FirstStartFindsTheLowestDriveWithTheMarker)
     Marker("h", "TSE-IO.bin");
     Marker("f", "TSE-IO.bin");
     Marker("c", "TSE-IO.bin");  // not searched
-    form->LoadConfig();
+    core().LoadConfig();
     EXPECT_TRUE(dialogs.asked.isEmpty());
-    EXPECT_EQ(form->TSE_Pfad, "F:\\");
+    EXPECT_EQ(core().TSE_Pfad, "F:\\");
     EXPECT_EQ(IniBytes(), Ini("F:\\", "0"));
     EXPECT_EQ(WaitLines(), 0);
 }
@@ -93,7 +93,7 @@ TEST_F(ConfigTest, FirstStartFindsTheLowestDriveWithTheMarker)
 TEST_F(ConfigTest, DriveLMarkerIsNotSearched)
 {
     Marker("l", "TSE-IO.bin");
-    form->LoadConfig();
+    core().LoadConfig();
     EXPECT_EQ(dialogs.asked, QStringList({kAskPath}));
 }
 
@@ -104,10 +104,10 @@ TEST_F(ConfigTest, ReadsPathAndNumberWithoutRewriting)
     PlugTse();
     const QByteArray text = "; Kommentar\r\n[VOKTAR-TSE]\r\nEXP_TANR=17\r\nVERSION=2.1\r\nTSE_PFAD=E:\\\r\n";
     WriteIniText(text);
-    form->LoadConfig();
-    EXPECT_EQ(form->TSE_Pfad, "E:\\");
-    EXPECT_EQ(form->LastSavedTANr, 17u);
-    EXPECT_FALSE(form->NewVers);
+    core().LoadConfig();
+    EXPECT_EQ(core().TSE_Pfad, "E:\\");
+    EXPECT_EQ(core().LastSavedTANr, 17u);
+    EXPECT_FALSE(core().NewVers);
     EXPECT_EQ(IniBytes(), text);
     EXPECT_TRUE(dialogs.asked.isEmpty());
     // Marker present at once: no line, no pause.
@@ -119,9 +119,9 @@ TEST_F(ConfigTest, LaterLinesWinAndLowerCaseKeysAreIgnored)
     PlugTse();
     WriteIniText("TSE_PFAD=E:\\\r\ntse_pfad=F:\\\r\nEXP_TANR=5\r\n"
                  "exp_tanr=9\r\nEXP_TANR=2147483647\r\n");
-    form->LoadConfig();
-    EXPECT_EQ(form->TSE_Pfad, "E:\\");
-    EXPECT_EQ(form->LastSavedTANr, 2147483647u);
+    core().LoadConfig();
+    EXPECT_EQ(core().TSE_Pfad, "E:\\");
+    EXPECT_EQ(core().LastSavedTANr, 2147483647u);
 }
 
 TEST_F(ConfigTest, OtherVersionsRewriteTheFileAtOnce)
@@ -129,9 +129,9 @@ TEST_F(ConfigTest, OtherVersionsRewriteTheFileAtOnce)
     PlugTse();
     for (const QByteArray& version : {QByteArray("2.0"), QByteArray("2.10"), QByteArray("")}) {
         WriteIniText("VERSION=" + version + "\r\nTSE_PFAD=E:\\\r\nEXP_TANR=42\r\n");
-        form->NewVers = false;
-        form->LoadConfig();
-        EXPECT_TRUE(form->NewVers) << version.constData();
+        core().NewVers = false;
+        core().LoadConfig();
+        EXPECT_TRUE(core().NewVers) << version.constData();
         EXPECT_EQ(IniBytes(), Ini("E:\\", "42")) << version.constData();
     }
 }
@@ -141,8 +141,8 @@ TEST_F(ConfigTest, NoVersionLineLeavesTheFileAlone)
     PlugTse();
     const QByteArray text = "TSE_PFAD=E:\\\r\nEXP_TANR=3\r\n";
     WriteIniText(text);
-    form->LoadConfig();
-    EXPECT_FALSE(form->NewVers);
+    core().LoadConfig();
+    EXPECT_FALSE(core().NewVers);
     EXPECT_EQ(IniBytes(), text);
 }
 
@@ -151,16 +151,16 @@ TEST_F(ConfigTest, PathIsAPrefixTakenAsWritten)
     // A trailing blank stays part of the path.
     Marker("e", " TSE-IO.bin");
     WriteIniText(Ini("E:\\ ", "0"));
-    form->LoadConfig();
-    EXPECT_EQ(form->TSE_Pfad, "E:\\ ");
+    core().LoadConfig();
+    EXPECT_EQ(core().TSE_Pfad, "E:\\ ");
     EXPECT_EQ(WaitLines(), 0);
 
     // Without backslash the marker is E:TSE-IO.bin, on drive E.
     QFile::remove(drives + "/e/ TSE-IO.bin");
     PlugTse();
     WriteIniText(Ini("E:", "0"));
-    form->LoadConfig();
-    EXPECT_EQ(form->TSE_Pfad, "E:");
+    core().LoadConfig();
+    EXPECT_EQ(core().TSE_Pfad, "E:");
     EXPECT_EQ(WaitLines(), 0);
 }
 
@@ -168,10 +168,10 @@ TEST_F(ConfigTest, EmptyPathIsReportedAndTheMarkerLookedForHere)
 {
     testenv::WriteFile(progDir + "/TSE-IO.bin", {});
     WriteIniText("[VOKTAR-TSE]\r\nVERSION=2.1\r\nEXP_TANR=1\r\n");
-    form->LoadConfig();
-    EXPECT_TRUE(form->TSE_Pfad.isEmpty());
+    core().LoadConfig();
+    EXPECT_TRUE(core().TSE_Pfad.isEmpty());
     EXPECT_EQ(WaitLines(), 0);
-    EXPECT_TRUE(TMainForm::Lines(form->liTA).last().endsWith("  Kein TSE-Pfad in Ini-Datei gefunden"));
+    EXPECT_TRUE(core().Shown.Operations().last().endsWith("  Kein TSE-Pfad in Ini-Datei gefunden"));
     EXPECT_TRUE(dialogs.asked.isEmpty());  // an existing file is never searched again
 }
 
@@ -184,14 +184,14 @@ TEST_F(ConfigTest, AbsentDriveIsAwaitedFiveTimesTenSecondsApart)
     QElapsedTimer clock;
     clock.start();
     const plat::TDateTime base = plat::EncodeDateTime(2024, 3, 1, 8, 0, 0);
-    const double factor = form->DelayFactor;
+    const double factor = core().DelayFactor;
     std::vector<double> seconds;
     plat::SetNowOverride([&] {
         const double s = clock.nsecsElapsed() / 1e9 / factor;
         seconds.push_back(s);
         return base + s / 86400.0;
     });
-    form->LoadConfig();
+    core().LoadConfig();
     plat::SetNowOverride(nullptr);
 
     QStringList waits;
@@ -201,7 +201,7 @@ TEST_F(ConfigTest, AbsentDriveIsAwaitedFiveTimesTenSecondsApart)
                                   kNotAvailable}));
     ASSERT_EQ(seconds.size(), 6u);  // one clock reading per log line
     for (size_t i = 1; i < seconds.size(); ++i) EXPECT_GE(seconds[i] - seconds[i - 1], 9.9);
-    EXPECT_TRUE(TMainForm::Lines(form->liTA).last().endsWith(kNotAvailable));
+    EXPECT_TRUE(core().Shown.Operations().last().endsWith(kNotAvailable));
 }
 
 TEST_F(ConfigTest, DriveThatTurnsUpEndsTheWaitSilently)
@@ -212,7 +212,7 @@ TEST_F(ConfigTest, DriveThatTurnsUpEndsTheWaitSilently)
         if (++lines == 2) PlugTse();  // plugged in during the second pause
         return plat::EncodeDateTime(2024, 3, 1, 8, 0, 0);
     });
-    form->LoadConfig();
+    core().LoadConfig();
     plat::SetNowOverride(nullptr);
     EXPECT_EQ(WaitLines(), 2);
     EXPECT_FALSE(LogText().contains(kNotAvailable));
@@ -228,14 +228,14 @@ TEST_F(ConfigTest, FileThatCannotBeReadEndsLoadConfigWithIoError104)
         ASSERT_EQ(holder.OpenAppend(progDir + "\\Vok_TSE.INI"), 0);
         EXPECT_EQ(LoadConfigError(), "E/A-Fehler 104");
     }
-    EXPECT_TRUE(form->TSE_Pfad.isEmpty());
-    EXPECT_EQ(form->LastSavedTANr, 0u);
+    EXPECT_TRUE(core().TSE_Pfad.isEmpty());
+    EXPECT_EQ(core().LastSavedTANr, 0u);
     EXPECT_EQ(WaitLines(), 0);  // ended before the wait
 }
 
 TEST_F(ConfigTest, FileThatCannotBeCreatedEndsLoadConfigWithoutAsking)
 {
-    form->AktVerz = progDir + "/fehlt";
+    core().AktVerz = progDir + "/fehlt";
     EXPECT_EQ(LoadConfigError(), "E/A-Fehler 104");
     EXPECT_TRUE(dialogs.asked.isEmpty());
 }
@@ -250,16 +250,16 @@ TEST_F(ConfigTest, NumberThatIsNoSigned32BitIntegerEndsLoadConfig)
     }
     WriteIniText(Ini("E:\\", "-1"));
     EXPECT_EQ(LoadConfigError(), "");
-    EXPECT_EQ(form->LastSavedTANr, 4294967295u);
+    EXPECT_EQ(core().LastSavedTANr, 4294967295u);
 }
 
 TEST_F(ConfigTest, ErrorsReachTheErrorBoxAtTheHandlersEdge)
 {
     PlugTse();
     WriteIniText(Ini("E:\\", "zw\xF6lf"));
-    form->SetTseRunning(true);
-    form->RunWhenTseIdle([this] { form->LoadConfig(); });
-    form->SetTseRunning(false);
+    core().SetTseRunning(true);
+    core().RunWhenTseIdle([this] { core().LoadConfig(); });
+    core().SetTseRunning(false);
     ASSERT_TRUE(testenv::RunUntil([this] { return !dialogs.asked.isEmpty(); }));
     EXPECT_EQ(dialogs.asked, QStringList({"error: 'zwölf' ist kein gültiger Integerwert"}));
 }
@@ -268,14 +268,14 @@ TEST_F(ConfigTest, ErrorsReachTheErrorBoxAtTheHandlersEdge)
 
 TEST_F(ConfigTest, SaveWritesTheFourLines)
 {
-    form->TSE_Pfad = "G:\\";
-    form->LastSavedTANr = 4000000000u;
-    form->SaveConfig();
+    core().TSE_Pfad = "G:\\";
+    core().LastSavedTANr = 4000000000u;
+    core().SaveConfig();
     EXPECT_EQ(IniBytes(), Ini("G:\\", "4000000000"));
     EXPECT_FALSE(QFile::exists(progDir + "/Vok_TSE.LOG"));
 
     TseDebug = true;
-    form->SaveConfig();
+    core().SaveConfig();
     TseDebug = false;
     EXPECT_EQ(LogLines().last(), "Speichern Ini-Datei");
 }
@@ -285,10 +285,10 @@ TEST_F(ConfigTest, SaveKeepsEveryLineItDoesNotOwn)
     PlugTse();
     WriteIniText("; Kommentar\r\n[VOKTAR-TSE]\r\nVERSION=2.1\r\nKASSEN= K1 ,Kasse*,,\r\nTSE_PFAD=E:\\\r\n"
                  "EXP_TANR=3\r\n[Andere]\r\nX=1\r\n");
-    form->LoadConfig();
-    EXPECT_EQ(form->AllowedClients, QStringList({"K1", "Kasse*"}));
-    form->LastSavedTANr = 9;
-    form->SaveConfig();
+    core().LoadConfig();
+    EXPECT_EQ(core().AllowedClients, QStringList({"K1", "Kasse*"}));
+    core().LastSavedTANr = 9;
+    core().SaveConfig();
     EXPECT_EQ(IniBytes(), "; Kommentar\r\n[VOKTAR-TSE]\r\nVERSION=2.1\r\nKASSEN= K1 ,Kasse*,,\r\nTSE_PFAD=E:\\\r\n"
                           "EXP_TANR=9\r\n[Andere]\r\nX=1\r\n");
     EXPECT_FALSE(QFile::exists(IniPath() + ".tmp"));
@@ -296,16 +296,16 @@ TEST_F(ConfigTest, SaveKeepsEveryLineItDoesNotOwn)
     // Later lines of an own key would win at the next read: they go. A
     // missing key follows the last own line; a missing section comes first.
     WriteIniText("KASSEN=K2\nTSE_PFAD=E:\\\nEXP_TANR=1\nX=2\nEXP_TANR=2\n");
-    form->SaveConfig();
+    core().SaveConfig();
     EXPECT_EQ(IniBytes(), "[VOKTAR-TSE]\r\nKASSEN=K2\r\nTSE_PFAD=E:\\\r\nEXP_TANR=9\r\nVERSION=2.1\r\nX=2\r\n");
-    form->LoadConfig();
-    EXPECT_EQ(form->LastSavedTANr, 9u);
-    EXPECT_EQ(form->AllowedClients, QStringList({"K2"}));
+    core().LoadConfig();
+    EXPECT_EQ(core().LastSavedTANr, 9u);
+    EXPECT_EQ(core().AllowedClients, QStringList({"K2"}));
 
     // Without the key every id is allowed again.
     WriteIniText(Ini("E:\\", "9"));
-    form->LoadConfig();
-    EXPECT_TRUE(form->AllowedClients.isEmpty());
+    core().LoadConfig();
+    EXPECT_TRUE(core().AllowedClients.isEmpty());
 }
 
 TEST_F(ConfigTest, SaveReplacesTheFileWholeAndLeavesItWhenThatFails)
@@ -314,16 +314,16 @@ TEST_F(ConfigTest, SaveReplacesTheFileWholeAndLeavesItWhenThatFails)
     const QByteArray before = IniBytes();
     // The file beside it cannot be made: the old file stays as it was.
     ASSERT_TRUE(QDir().mkpath(IniPath() + ".tmp"));
-    form->TSE_Pfad = "E:\\";
-    form->LastSavedTANr = 10;
-    form->SaveConfig();
+    core().TSE_Pfad = "E:\\";
+    core().LastSavedTANr = 10;
+    core().SaveConfig();
     EXPECT_EQ(IniBytes(), before);
-    EXPECT_TRUE(TMainForm::Lines(form->liTA).last().contains("  Ini-Datei konnte nicht gespeichert werden, Err="));
+    EXPECT_TRUE(core().Shown.Operations().last().contains("  Ini-Datei konnte nicht gespeichert werden, Err="));
     ASSERT_TRUE(QDir().rmdir(IniPath() + ".tmp"));
 
     // A hard link to the file stays the old one: the new bytes are a new file.
     ASSERT_EQ(::link(IniPath().toLocal8Bit().constData(), (progDir + "/ini.old").toLocal8Bit().constData()), 0);
-    form->SaveConfig();
+    core().SaveConfig();
     EXPECT_EQ(testenv::ReadFile(progDir + "/ini.old"), before);
     EXPECT_EQ(IniBytes(), Ini("E:\\", "10"));
 }
@@ -333,11 +333,11 @@ TEST_F(ConfigTest, SaveThatCannotCreateTheFileOnlyLogs)
     WriteIni("E:\\", 9);
     plat::File holder;
     ASSERT_EQ(holder.OpenAppend(progDir + "\\Vok_TSE.INI"), 0);
-    form->TSE_Pfad = "X:\\";
-    form->SaveConfig();
+    core().TSE_Pfad = "X:\\";
+    core().SaveConfig();
     holder.Close();
     EXPECT_EQ(IniBytes(), Ini("E:\\", "9"));
-    EXPECT_EQ(form->TSE_Pfad, "X:\\");
-    EXPECT_TRUE(TMainForm::Lines(form->liTA).last().endsWith(
+    EXPECT_EQ(core().TSE_Pfad, "X:\\");
+    EXPECT_TRUE(core().Shown.Operations().last().endsWith(
         QStringLiteral("  Ini-Datei konnte nicht gespeichert werden, Err=%1").arg(plat::ErrSharingViolation)));
 }

@@ -6,7 +6,6 @@
 #include "tse/ProcLib.h"
 #include "tse/TseLib.h"
 
-#include <QPushButton>
 #include <QRegularExpression>
 #include <chrono>
 
@@ -58,7 +57,7 @@ protected:
             ASSERT_EQ(TseRes, 0);
             tse_logOut(TseAdminUser);
         }
-        delete form.data();
+        service.reset();
         QFile::remove(progDir + "/Vok_TSE.LOG");
     }
 
@@ -67,8 +66,8 @@ protected:
 
     bool AnyTseButtonEnabled() const
     {
-        return form->Btn_TAFree->isEnabled() || form->Btn_EXP->isEnabled() || form->Btn_Cer->isEnabled() ||
-               form->Btn_Deactiv->isEnabled();
+        return core().Shown.Enabled(TShownState::Button::TaFree) || core().Shown.Enabled(TShownState::Button::Export) || core().Shown.Enabled(TShownState::Button::Certificates) ||
+               core().Shown.Enabled(TShownState::Button::Deactivate);
     }
 };
 
@@ -112,7 +111,7 @@ TEST_F(StartupTest, OrdinaryStartLogsOnlyItsStartLine)
     ASSERT_TRUE(StartAndWaitRunning());
 
     EXPECT_EQ(Log(), (QStringList{"Log-Datei erstellt",
-                                  "Vok_TSE gestartet auf " + GetComputerName() + ", " + form->AktVerz}));
+                                  "Vok_TSE gestartet auf " + GetComputerName() + ", " + core().AktVerz}));
     EXPECT_TRUE(form->isMinimized());
     EXPECT_FALSE(form->paCopyright->isVisible());
     EXPECT_FALSE(Lines(form->liTSE).isEmpty());
@@ -137,7 +136,7 @@ TEST_F(StartupTest, WithoutTseTheWindowStaysIdle)
     WriteIni();
     WriteTseFaults("se_openDirect = 0x1004 once\nse_openDirect = 0x1005\n");
     EXPECT_FALSE(StartAndWaitRunning());
-    ASSERT_TRUE(form->StartupFinished);
+    ASSERT_TRUE(core().StartupFinished);
 
     EXPECT_EQ(Log().filter("TSE nicht möglich"),
               (QStringList{"Öffnen der TSE nicht möglich (1004h) - 1. Versuch",
@@ -165,7 +164,7 @@ TEST_F(StartupTest, UnreadableSerialNumberStopsTheStart)
         EXPECT_EQ(Log().last(), c.error);
         EXPECT_FALSE(AnyTseButtonEnabled());
         EXPECT_FALSE(form->isMinimized());
-        delete form.data();
+        service.reset();
     }
 }
 
@@ -174,11 +173,11 @@ TEST_F(StartupTest, ConfigurationErrorEndsTheStartBeforeTheTseIsOpened)
     PlugTse();
     WriteFile(progDir + "/Vok_TSE.INI", "[VOKTAR-TSE]\r\nVERSION=2.1\r\nTSE_PFAD=E:\\\r\nEXP_TANR=x\r\n");
     EXPECT_FALSE(StartAndWaitRunning());
-    ASSERT_TRUE(form->StartupFinished);
+    ASSERT_TRUE(core().StartupFinished);
 
     EXPECT_EQ(dialogs.asked.filter(QRegularExpression("^error: ")).size(), 1);
     EXPECT_TRUE(Lines(form->liTSE).isEmpty());
-    EXPECT_TRUE(form->Btn_EXP->isEnabled());
+    EXPECT_TRUE(core().Shown.Enabled(TShownState::Button::Export));
 }
 
 TEST_F(StartupTest, DeactivatedTseIsReactivatedOnYes)
@@ -272,24 +271,24 @@ TEST_F(StartupTest, ReOpenTseSetsTheNextClockUpdateOnlyWhenOpened)
 {
     PrepareUsedTse();
     ASSERT_TRUE(StartAndWaitRunning());
-    form->Timer1->stop();
+    core().HoldPolling();
     const int64_t now = plat::MonotonicMs();
     plat::SetMonotonicOverride([now] { return now; });
 
-    form->NextTimeSet = 1000;
+    core().NextTimeSet = 1000;
     WriteTseFaults("se_openDirect = 0x1005\n");
-    form->ReOpenTSE(5000);
+    core().ReOpenTSE(5000);
     EXPECT_EQ(TseRes, 0x1005);
-    EXPECT_EQ(form->NextTimeSet, 1000);
+    EXPECT_EQ(core().NextTimeSet, 1000);
 
     WriteTseFaults("");
-    form->ReOpenTSE(5000);
+    core().ReOpenTSE(5000);
     EXPECT_EQ(TseRes, 0);
-    EXPECT_EQ(form->NextTimeSet, now + 1799 * 1000);
+    EXPECT_EQ(core().NextTimeSet, now + 1799 * 1000);
 
-    form->TimeSyncInterval = 0;  // its query failed at the start
-    form->ReOpenTSE(5000);
-    EXPECT_EQ(form->NextTimeSet, now - 1000);
+    core().TimeSyncInterval = 0;  // its query failed at the start
+    core().ReOpenTSE(5000);
+    EXPECT_EQ(core().NextTimeSet, now - 1000);
 }
 
 TEST_F(StartupTest, CloseGrantedDuringTheSplashEndsTheStart)
@@ -316,21 +315,21 @@ TEST_F(StartupTest, ClicksDuringTheStartDoNothing)
     bool anyEnabled = true;
     // Queued behind the start message: handled inside the splash's pause.
     QTimer::singleShot(0, form, [&] {
-        clickedDuringStart = !form->StartupFinished;
+        clickedDuringStart = !core().StartupFinished;
         anyEnabled = AnyTseButtonEnabled();
         for (QPushButton* b : {form->Btn_EXP, form->Btn_Cer, form->Btn_Deactiv, form->Btn_TAFree}) b->click();
     });
-    ASSERT_TRUE(RunUntil([this] { return form->StartupFinished; }, 20000));
+    ASSERT_TRUE(RunUntil([this] { return core().StartupFinished; }, 20000));
     ASSERT_TRUE(clickedDuringStart);
     EXPECT_FALSE(anyEnabled);
     EXPECT_TRUE(dialogs.asked.isEmpty()) << dialogs.asked.join('\n').toStdString();
     EXPECT_FALSE(LogText().contains("deaktiviert"));
     // Then the buttons work as the start left them.
-    EXPECT_TRUE(form->Timer1->isActive());
-    EXPECT_TRUE(form->Btn_EXP->isEnabled());
-    EXPECT_TRUE(form->Btn_Cer->isEnabled());
-    EXPECT_TRUE(form->Btn_Deactiv->isEnabled());
-    EXPECT_FALSE(form->Btn_TAFree->isEnabled());  // no open transactions
+    EXPECT_TRUE(service->Polling());
+    EXPECT_TRUE(core().Shown.Enabled(TShownState::Button::Export));
+    EXPECT_TRUE(core().Shown.Enabled(TShownState::Button::Certificates));
+    EXPECT_TRUE(core().Shown.Enabled(TShownState::Button::Deactivate));
+    EXPECT_FALSE(core().Shown.Enabled(TShownState::Button::TaFree));  // no open transactions
 }
 
 TEST_F(StartupTest, AnExportAfterAnEarlyStopLeavesThePollOff)
@@ -338,10 +337,10 @@ TEST_F(StartupTest, AnExportAfterAnEarlyStopLeavesThePollOff)
     PlugTse();
     WriteFile(progDir + "/Vok_TSE.INI", "[VOKTAR-TSE]\r\nVERSION=2.1\r\nTSE_PFAD=E:\\\r\nEXP_TANR=x\r\n");
     EXPECT_FALSE(StartAndWaitRunning());
-    ASSERT_TRUE(form->Btn_EXP->isEnabled());
+    ASSERT_TRUE(core().Shown.Enabled(TShownState::Button::Export));
     dialogs.confirmAnswers = {true};
     form->Btn_EXP->click();
-    ASSERT_TRUE(RunUntil([this] { return LogText().contains("Manueller Export") && !form->TSE_running; }, 60000));
-    EXPECT_TRUE(form->Btn_EXP->isEnabled());
-    EXPECT_FALSE(form->Timer1->isActive());
+    ASSERT_TRUE(RunUntil([this] { return LogText().contains("Manueller Export") && !core().TSE_running; }, 60000));
+    EXPECT_TRUE(core().Shown.Enabled(TShownState::Button::Export));
+    EXPECT_FALSE(service->Polling());
 }

@@ -6,7 +6,6 @@
 #include "tse/TseLib.h"
 
 #include <QDir>
-#include <QPushButton>
 #include <QRegularExpression>
 
 using namespace testenv;
@@ -116,7 +115,7 @@ TEST_F(EndingTest, ReactivationQuestionIsAnsweredNo)
     tse_deactivateTSE();
     ASSERT_EQ(TseRes, 0);
     tse_logOut(TseAdminUser);
-    delete form.data();
+    service.reset();
     QFile::remove(progDir + "/Vok_TSE.LOG");
 
     EndWhenAsked("confirm: ACHTUNG! Die TSE wurde bereits deaktiviert.");
