@@ -1,6 +1,8 @@
 // The core's waits, deferred requests and the end request.
 #include "core/Core.h"
 
+#include "core/HandlerEdge.h"
+
 #include "platform/Files.h"
 #include "tse/TseLib.h"
 
@@ -88,11 +90,7 @@ void TCore::SetTseRunning(bool on)
         const QPointer<TCore> self(this);
         for (auto& request : requests) {
             if (!self) return;  // an earlier request ended the program
-            try {
-                RunWhenTseIdle(std::move(request));
-            } catch (const std::exception& e) {
-                Log(QStringLiteral("|Fehler: ") + QString::fromUtf8(e.what()));
-            }
+            AtHandlerEdge([this, &request] { RunWhenTseIdle(std::move(request)); });
         }
     });
 }

@@ -7,7 +7,7 @@
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "platform/ServiceNotifier.h"
-#include "service/HandlerEdge.h"
+#include "core/HandlerEdge.h"
 #include "tse/ProcLib.h"
 #include "tse/TseLib.h"
 
@@ -47,13 +47,6 @@ TService::TService(const QStringList& args, bool unattended, QObject* parent)
     core.DatenVerz = core.AktVerz + "\\TSE";
     core.ExpVerz = core.AktVerz + "\\TSE_EXPO";
 
-    QString line;
-    for (const QString& arg : args_) line += arg + ' ';
-    core.Param = ' ' + UpperAscii(line) + ' ';
-    TseDebug = core.Param.contains(QStringLiteral("/D"));
-    TseLogAll = core.Param.contains(QStringLiteral("/L"));
-    TseLogFiles = core.Param.contains(QStringLiteral("/F"));
-
     // Without both directories no job can be answered: the service stays
     // idle and the start-up never runs.
     for (const QString& dir : {core.DatenVerz, core.ExpVerz}) {
@@ -65,6 +58,13 @@ TService::TService(const QStringList& args, bool unattended, QObject* parent)
     }
     ready_ = true;
     WatchJobDirectory();
+
+    QString line;
+    for (const QString& arg : args_) line += arg + ' ';
+    core.Param = ' ' + UpperAscii(line) + ' ';
+    TseDebug = core.Param.contains(QStringLiteral("/D"));
+    TseLogAll = core.Param.contains(QStringLiteral("/L"));
+    TseLogFiles = core.Param.contains(QStringLiteral("/F"));
 }
 
 TService::~TService()

@@ -6,7 +6,7 @@
 #include "operator/Operator.h"
 #include "platform/Dialogs.h"
 #include "platform/Version.h"
-#include "service/HandlerEdge.h"
+#include "core/HandlerEdge.h"
 #include "service/Service.h"
 #include "shell/SplashArt.h"
 

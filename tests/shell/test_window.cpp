@@ -1,18 +1,20 @@
 // The window's creation, its pauses and waits, deferred requests and the
-// close protocol.
-#include "support/AppFixture.h"
+// close protocol, with the window on the service.
+#include "support/WindowFixture.h"
 
+#include "platform/DateTime.h"
 #include "tse/ProcLib.h"
 #include "tse/TseLib.h"
 
 #include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollBar>
 #include <atomic>
 #include <stdexcept>
 #include <thread>
 
-using testenv::AppFixture;
+using testenv::WindowFixture;
 using testenv::RunUntil;
 
 namespace {
@@ -39,14 +41,14 @@ TEST(ProgramDirectory, CutsBuildFoldersAndOneTrailingSeparator)
     EXPECT_EQ(AktVerzFrom("C:\\Kasse\\win32\\debug"), "C:\\Kasse\\win32\\debug");
 }
 
-class WindowTest : public AppFixture {};
+class WindowTest : public WindowFixture {};
 
 TEST_F(WindowTest, DirectoriesFollowTheCurrentDirectoryAndAreCreated)
 {
-    Create();
-    EXPECT_EQ(form->AktVerz, progDir);
-    EXPECT_EQ(form->DatenVerz, progDir + "\\TSE");
-    EXPECT_EQ(form->ExpVerz, progDir + "\\TSE_EXPO");
+    CreateWindow();
+    EXPECT_EQ(core().AktVerz, progDir);
+    EXPECT_EQ(core().DatenVerz, progDir + "\\TSE");
+    EXPECT_EQ(core().ExpVerz, progDir + "\\TSE_EXPO");
     EXPECT_TRUE(QFileInfo(JobDir()).isDir());
     EXPECT_TRUE(QFileInfo(ExpDir()).isDir());
 }
@@ -56,8 +58,8 @@ TEST_F(WindowTest, StartedInsideABuildFolderTheProgramDirectoryIsAboveIt)
     const QString sub = progDir + "/Win32/Release/bin";
     ASSERT_TRUE(QDir().mkpath(sub));
     QDir::setCurrent(sub);
-    Create();
-    EXPECT_EQ(form->AktVerz, progDir);
+    CreateWindow();
+    EXPECT_EQ(core().AktVerz, progDir);
     EXPECT_TRUE(QFileInfo(JobDir()).isDir());
 }
 
@@ -65,15 +67,15 @@ TEST_F(WindowTest, AJobDirectoryThatCannotBeMadeLeavesTheWindowIdle)
 {
     testenv::WriteFile(JobDir(), "a file in the way");
     TseDebug = false;
-    Create({"/D"});
+    CreateWindow({"/D"});
     ASSERT_EQ(dialogs.asked.size(), 1);
     EXPECT_TRUE(dialogs.asked[0].startsWith("error: E/A-Fehler")) << dialogs.asked[0].toStdString();
     EXPECT_FALSE(QFileInfo(ExpDir()).exists());
     // Switches unread, no start message.
-    EXPECT_TRUE(form->Param.isEmpty());
+    EXPECT_TRUE(core().Param.isEmpty());
     EXPECT_FALSE(TseDebug);
     testenv::RunFor(50);
-    EXPECT_FALSE(form->StartupFinished);
+    EXPECT_FALSE(core().StartupFinished);
     EXPECT_FALSE(QFile::exists(progDir + "/Vok_TSE.LOG"));
 }
 
@@ -94,18 +96,19 @@ TEST_F(WindowTest, SwitchesAreFoundAnywhereInTheUpperCasedCommandLine)
     };
     for (const Case& c : cases) {
         TseDebug = TseLogAll = TseLogFiles = true;
-        Create(c.args);
-        EXPECT_EQ(form->Param, c.param) << c.args.join(' ').toStdString();
+        CreateWindow(c.args);
+        EXPECT_EQ(core().Param, c.param) << c.args.join(' ').toStdString();
         EXPECT_EQ(TseDebug, c.debug) << c.param.toStdString();
         EXPECT_EQ(TseLogAll, c.logAll) << c.param.toStdString();
         EXPECT_EQ(TseLogFiles, c.logFiles) << c.param.toStdString();
-        delete form.data();
+        DeleteWindow();
+        service.reset();
     }
 }
 
 TEST_F(WindowTest, CreatedWindowShowsTheSplashAndWaitsForItsStart)
 {
-    Start();
+    StartWindow();
     EXPECT_EQ(form->windowTitle(), "VOKTAR TSE");
     EXPECT_EQ(form->size(), QSize(990, 486));
     EXPECT_EQ(form->paCopyright->geometry(), QRect(318, 155, 353, 175));
@@ -116,59 +119,59 @@ TEST_F(WindowTest, CreatedWindowShowsTheSplashAndWaitsForItsStart)
     EXPECT_EQ(form->lbSigNr->text(), "- -");
     EXPECT_EQ(form->Btn_EXP->toolTip(), "Alle gespeicherten TSE-Daten exportieren");
     EXPECT_EQ(form->liTA->geometry(), QRect(474, 178, 508, 171));
-    EXPECT_FALSE(form->Timer1->isActive());
-    EXPECT_EQ(form->Timer1->interval(), 250);
+    EXPECT_FALSE(service->Polling());
+    EXPECT_EQ(service->PollTimer().interval(), 250);
     EXPECT_FALSE(form->BlinkTimer->isActive());
     // The start message is queued, not handled inside the constructor.
-    EXPECT_FALSE(form->StartupFinished);
-    EXPECT_TRUE(RunUntil([this] { return form->StartupFinished; }));
+    EXPECT_FALSE(core().StartupFinished);
+    EXPECT_TRUE(RunUntil([this] { return core().StartupFinished; }));
 }
 
 // ---- Pauses, waits and deferred requests ------------------------------------
 
 TEST_F(WindowTest, DelayHandlesWaitingEventsEvenForZero)
 {
-    Create();
+    CreateWindow();
     int handled = 0;
     QMetaObject::invokeMethod(form, [&] { ++handled; }, Qt::QueuedConnection);
-    form->Delay(0);
+    core().Delay(0);
     EXPECT_EQ(handled, 1);
     QMetaObject::invokeMethod(form, [&] { ++handled; }, Qt::QueuedConnection);
-    form->Delay(-5);
+    core().Delay(-5);
     EXPECT_EQ(handled, 2);
 }
 
 TEST_F(WindowTest, WaitWhileEndsWhenAnotherThreadWakesIt)
 {
-    Create();
+    CreateWindow();
     std::atomic<bool> busy{true};
     std::thread worker([&] {
         busy = false;
-        form->WakeWaits();
+        core().WakeWaits();
     });
-    form->WaitWhile([&] { return busy.load(); });
+    core().WaitWhile([&] { return busy.load(); });
     worker.join();
     EXPECT_FALSE(busy);
 }
 
 TEST_F(WindowTest, RequestsDuringAnOperationRunInOrderAfterIt)
 {
-    Create();
+    CreateWindow();
     QStringList ran;
-    form->SetTseRunning(true);
-    form->RunWhenTseIdle([&] { ran << "first"; });
-    form->RunWhenTseIdle([&] { throw std::runtime_error("kaputt"); });
-    form->RunWhenTseIdle([&] { ran << "third"; });
-    form->Delay(10);
+    core().SetTseRunning(true);
+    core().RunWhenTseIdle([&] { ran << "first"; });
+    core().RunWhenTseIdle([&] { throw std::runtime_error("kaputt"); });
+    core().RunWhenTseIdle([&] { ran << "third"; });
+    core().Delay(10);
     EXPECT_TRUE(ran.isEmpty());
-    form->SetTseRunning(false);
+    core().SetTseRunning(false);
     EXPECT_TRUE(ran.isEmpty());  // not inside the operation that ends
     ASSERT_TRUE(RunUntil([&] { return ran.size() == 2; }));
     EXPECT_EQ(ran, QStringList({"first", "third"}));
     // The failing request reached the error box; the others still ran.
     EXPECT_EQ(dialogs.asked, QStringList({"error: kaputt"}));
     // With the TSE idle a request runs at once.
-    form->RunWhenTseIdle([&] { ran << "now"; });
+    core().RunWhenTseIdle([&] { ran << "now"; });
     EXPECT_EQ(ran.last(), "now");
 }
 
@@ -176,70 +179,72 @@ TEST_F(WindowTest, RequestsDuringAnOperationRunInOrderAfterIt)
 
 TEST_F(WindowTest, CloseAnsweredYesEndsTheProgramOnce)
 {
-    Create();
+    CreateWindow();
     form->show();
     dialogs.confirmAnswers = {true};
     form->close();
     EXPECT_EQ(dialogs.asked, QStringList({kCloseQuestion}));
     EXPECT_EQ(dialogs.beeps, 1);
     ASSERT_TRUE(RunUntil([this] { return form.isNull(); }));
+    service.reset();  // the program ends once its window has closed
     EXPECT_EQ(LogText().count("Vok_TSE beendet"), 1);
-    EXPECT_EQ(MainForm, nullptr);
 }
 
 TEST_F(WindowTest, CloseAnsweredNoKeepsRunningMinimised)
 {
-    Create();
+    CreateWindow();
     form->show();
     dialogs.confirmAnswers = {false};
     form->close();
     testenv::RunFor(20);
     ASSERT_FALSE(form.isNull());
     EXPECT_TRUE(form->isMinimized());
-    EXPECT_FALSE(form->ProgEnde);
+    EXPECT_FALSE(core().ProgEnde);
     EXPECT_EQ(dialogs.asked, QStringList({kCloseQuestion}));
     EXPECT_FALSE(LogText().contains("Vok_TSE beendet"));
 }
 
 TEST_F(WindowTest, EndOfSessionClosesWithoutAsking)
 {
-    Create();
+    CreateWindow();
     form->show();
-    form->WMQUERYENDSESSION();
-    EXPECT_TRUE(form->WinDown);
+    service->WMQUERYENDSESSION();
+    EXPECT_TRUE(core().WinDown);
     ASSERT_TRUE(RunUntil([this] { return form.isNull(); }));
     EXPECT_TRUE(dialogs.asked.isEmpty());
     EXPECT_EQ(dialogs.beeps, 0);
+    service.reset();
     EXPECT_TRUE(LogText().contains("Vok_TSE beendet"));
 }
 
 TEST_F(WindowTest, EndProgramClosesWithoutAsking)
 {
-    Create();
+    CreateWindow();
     form->show();
-    form->EndProgram();
+    service->EndProgram();
     ASSERT_TRUE(RunUntil([this] { return form.isNull(); }));
     EXPECT_TRUE(dialogs.asked.isEmpty());
+    service.reset();
     EXPECT_EQ(LogText().count("Vok_TSE beendet"), 1);
 }
 
 TEST_F(WindowTest, CloseDuringAnOperationIsAskedOnlyAfterIt)
 {
-    Create();
+    CreateWindow();
     form->show();
     dialogs.confirmAnswers = {false};
     // An operation like a job: holds the TSE and pauses, during which the
     // operator clicks the close button.
     bool askedDuringOperation = true;
     bool progEndeSeen = false;
-    form->SetTseRunning(true);
+    core().SetTseRunning(true);
     QTimer::singleShot(0, form, [this] { form->close(); });
-    form->Delay(30);
+    core().Delay(30);
     askedDuringOperation = !dialogs.asked.isEmpty();
-    progEndeSeen = form->ProgEnde;
+    progEndeSeen = core().ProgEnde;
     form->close();  // a second click is not asked twice
-    form->Delay(5);
-    form->SetTseRunning(false);
+    core().Delay(5);
+    core().SetTseRunning(false);
 
     EXPECT_FALSE(askedDuringOperation);
     EXPECT_TRUE(progEndeSeen);  // the job pass takes no further job
@@ -248,33 +253,56 @@ TEST_F(WindowTest, CloseDuringAnOperationIsAskedOnlyAfterIt)
     EXPECT_EQ(dialogs.asked, QStringList({kCloseQuestion}));
     ASSERT_FALSE(form.isNull());
     EXPECT_TRUE(form->isMinimized());
-    EXPECT_FALSE(form->ProgEnde);
+    EXPECT_FALSE(core().ProgEnde);
 }
 
 TEST_F(WindowTest, EndOfSessionDuringAnOperationClosesAfterIt)
 {
-    Create();
+    CreateWindow();
     form->show();
-    form->SetTseRunning(true);
-    form->WMQUERYENDSESSION();
-    form->Delay(20);
+    core().SetTseRunning(true);
+    service->WMQUERYENDSESSION();
+    core().Delay(20);
     EXPECT_FALSE(form.isNull());
-    form->SetTseRunning(false);
+    core().SetTseRunning(false);
     ASSERT_TRUE(RunUntil([this] { return form.isNull(); }));
     EXPECT_TRUE(dialogs.asked.isEmpty());
 }
 
 TEST_F(WindowTest, CloseWaitsForTheExportWorker)
 {
-    Create();
+    CreateWindow();
     form->show();
-    form->Exp_running = true;
+    core().Exp_running = true;
     form->close();
     testenv::RunFor(150);
     EXPECT_TRUE(dialogs.asked.isEmpty());
-    form->Exp_running = false;
+    core().Exp_running = false;
     ASSERT_TRUE(RunUntil([this] { return form.isNull(); }));
     EXPECT_EQ(dialogs.asked, QStringList({kCloseQuestion}));
+}
+
+// ---- The list of last operations ------------------------------------------------
+
+TEST_F(WindowTest, AllTenLinesAreInViewAndLongOnesShowInFull)
+{
+    const plat::TDateTime at = plat::EncodeDateTime(2020, 7, 14, 13, 52, 7, 81);
+    plat::SetNowOverride([at] { return at; });
+    const QString kListStamp = QStringLiteral("14.07.20 13:52  ");
+    CreateWindow();
+    const QString longLine = QStringLiteral("Sehr lange Meldung ").repeated(6);
+    for (int i = 1; i <= 11; ++i) core().Log(i == 11 ? longLine : QStringLiteral("Vorgang %1").arg(i));
+    testenv::RunFor(50);
+    QListWidget* list = form->liTA;
+    ASSERT_EQ(list->count(), 10);
+    const QRect view = list->viewport()->rect();
+    for (int row = 0; row < list->count(); ++row) {
+        const QRect rect = list->visualItemRect(list->item(row));
+        EXPECT_TRUE(rect.top() >= view.top() && rect.bottom() <= view.bottom()) << "row " << row << " not in view";
+    }
+    EXPECT_FALSE(list->horizontalScrollBar()->isVisible());
+    EXPECT_EQ(list->item(9)->toolTip(), kListStamp + longLine);
+    EXPECT_TRUE(list->item(8)->toolTip().isEmpty());
 }
 
 // ---- Screenshot ------------------------------------------------------------------
@@ -290,7 +318,7 @@ TEST_F(WindowTest, DISABLED_Screenshot)
     ASSERT_FALSE(target.isEmpty());
     PlugTse();
     WriteIni();
-    ASSERT_TRUE(StartAndWaitRunning());
+    ASSERT_TRUE(StartWindowAndWaitRunning());
     const QList<QPair<QByteArray, QByteArray>> jobs = {
         {"KASSE01", "CMD=BON\r\nKASID=KASSE01\r\nBONID=40211\r\nSIGTEXT=Beleg^12.50_0.00_0.00_0.00_0.00^12.50:Bar\r\n*EOF*\r\n"},
         {"KASSE02", "CMD=BON\r\nKASID=KASSE02\r\nBONID=17730\r\nSIGTEXT=Beleg^4.20_0.00_0.00_0.00_0.00^4.20:Bar\r\n*EOF*\r\n"},

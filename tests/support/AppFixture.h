@@ -64,7 +64,8 @@ protected:
     QString savedCwd;
     plat::ScriptedResponder dialogs;
     std::unique_ptr<TService> service;
-    bool closed = false;  // the service's close has been carried out
+    bool closed = false;     // the service's close has been carried out
+    bool minimized = false;  // the start-up sent the window to the background
 
     TCore& core() { return service->Core(); }
     const TCore& core() const { return service->Core(); }
@@ -81,6 +82,7 @@ protected:
         QDir::setCurrent(progDir);
         qputenv("VOK_TSE_DRIVES", drives.toLocal8Bit());
         plat::SetDialogResponder(&dialogs);
+        plat::ResumeDialogs();  // an earlier test may have ended them
     }
 
     void TearDown() override
@@ -150,9 +152,11 @@ protected:
     TService* Create(const QStringList& args = {}, double delayFactor = 0.001)
     {
         closed = false;
+        minimized = false;
         service = std::make_unique<TService>(args, false);
         service->Core().DelayFactor = delayFactor;
         QObject::connect(service.get(), &TService::Closed, [this] { closed = true; });
+        QObject::connect(&service->Core().Shown, &TShownState::MinimizeRequested, [this] { minimized = true; });
         return service.get();
     }
 

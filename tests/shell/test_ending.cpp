@@ -1,18 +1,21 @@
 // An end request (a service stop, the end of the session) that comes while a
 // dialog is open: the dialog takes its safe choice, the handler behind it
-// stops, and the close protocol ends the program.
-#include "support/AppFixture.h"
+// stops, and the close protocol ends the program. With the window, whose
+// buttons and close ask the questions.
+#include "core/TseUsers.h"
+#include "support/WindowFixture.h"
 
 #include "tse/TseLib.h"
 
 #include <QDir>
+#include <QPushButton>
 #include <QRegularExpression>
 
 using namespace testenv;
 
 namespace {
 
-class EndingTest : public AppFixture {
+class EndingTest : public WindowFixture {
 protected:
     void SetUp() override
     {
@@ -25,7 +28,7 @@ protected:
     void EndWhenAsked(const QString& prefix)
     {
         dialogs.onAsk = [this, prefix](const QString& entry) {
-            if (entry.startsWith(prefix) && MainForm) MainForm->WMQUERYENDSESSION();
+            if (entry.startsWith(prefix) && service) service->WMQUERYENDSESSION();
         };
     }
 
@@ -33,17 +36,19 @@ protected:
     {
         PlugTse();
         WriteIni();
-        ASSERT_TRUE(StartAndWaitRunning());
+        ASSERT_TRUE(StartWindowAndWaitRunning());
         dialogs.asked.clear();
     }
 
-    // The window has gone through the close protocol: destroyed, the TSE
-    // closed and "Vok_TSE beendet" in the log once.
-    void ExpectEnded()
+    // The window has gone through the close protocol and is destroyed; the
+    // service that the program then ends closes the TSE and logs
+    // "Vok_TSE beendet" once.
+    void ExpectEnded(int ends = 1)
     {
         ASSERT_TRUE(RunUntil([this] { return form.isNull(); })) << LogText().toStdString();
-        EXPECT_EQ(MainForm, nullptr);
-        EXPECT_EQ(LogText().count("Vok_TSE beendet"), 1) << LogText().toStdString();
+        EXPECT_TRUE(core().EndRequested());
+        service.reset();
+        EXPECT_EQ(LogText().count("Vok_TSE beendet"), ends) << LogText().toStdString();
     }
 };
 
@@ -72,12 +77,11 @@ TEST_F(EndingTest, BoxesAfterAnOperatorActionAreClosedAndTheActionFinishes)
     // The deactivation goes on after its box: the admin is logged out and
     // the state logged before the window goes.
     plat::ResumeDialogs();
-    ASSERT_TRUE(StartAndWaitRunning());
+    ASSERT_TRUE(StartWindowAndWaitRunning());
     EndWhenAsked("info: Die TSE wurde deaktiviert");
     form->Btn_Deactiv->click();
-    ASSERT_TRUE(RunUntil([this] { return form.isNull(); }));
+    ExpectEnded(2);
     const QString log = LogText();
-    EXPECT_EQ(log.count("Vok_TSE beendet"), 2);
     const int status = log.lastIndexOf("TSE Status: deaktiviert");
     EXPECT_GT(status, log.lastIndexOf("TSE wurde deaktiviert"));
     EXPECT_LT(status, log.lastIndexOf("Vok_TSE beendet"));
@@ -97,7 +101,7 @@ TEST_F(EndingTest, PathQueryOfTheFirstStartIsCancelledAndTheStartStops)
     // No configuration file and no TSE drive: the start asks for the path.
     EndWhenAsked("input: Manuelle Eingabe des TSE-Pfads");
     dialogs.inputAnswers = {"E:\\"};
-    Start();
+    StartWindow();
     ExpectEnded();
     EXPECT_EQ(dialogs.asked.size(), 1);
     // Cancel keeps the default path; the TSE is neither waited for nor opened.
@@ -120,7 +124,7 @@ TEST_F(EndingTest, ReactivationQuestionIsAnsweredNo)
 
     EndWhenAsked("confirm: ACHTUNG! Die TSE wurde bereits deaktiviert.");
     dialogs.confirmAnswers = {true};
-    Start();
+    StartWindow();
     ExpectEnded();
     EXPECT_FALSE(LogText().contains("TSE wird aktiviert"));
 }
@@ -135,19 +139,22 @@ TEST_F(EndingTest, CertificateBoxAtTheStartStopsTheStartBeforeThePoll)
     bool pollOnAtTheEnd = true;
     dialogs.onAsk = [&](const QString& entry) {
         if (!entry.startsWith("info: ACHTUNG! Das Zertifikat")) return;
-        MainForm->WMQUERYENDSESSION();
+        service->WMQUERYENDSESSION();
         // Whatever the start does after the box happens before the close.
-        QTimer::singleShot(0, MainForm, [&] { pollOnAtTheEnd = MainForm->Timer1->isActive(); });
+        QTimer::singleShot(0, service.get(), [&] { pollOnAtTheEnd = service->Polling(); });
     };
-    Start();
+    StartWindow();
     ExpectEnded();
     EXPECT_FALSE(pollOnAtTheEnd);
 }
 
-TEST_F(EndingTest, ErrorBoxOfTheCreationIsClosed)
+TEST_F(EndingTest, ErrorBoxOfTheCreationLeavesTheServiceIdle)
 {
     WriteFile(JobDir(), "a file in the way");
-    EndWhenAsked("error: E/A-Fehler");
     Create();
-    ExpectEnded();
+    EXPECT_FALSE(service->Ready());
+    EXPECT_EQ(dialogs.asked.filter("error: E/A-Fehler").size(), 1) << dialogs.asked.join('\n').toStdString();
+    service->Start();
+    RunFor(100);
+    EXPECT_FALSE(core().StartupFinished);
 }
