@@ -1,6 +1,7 @@
 // The real dialogs, offscreen: an end request closes the one that is open
 // with its safe choice, and no later dialog is shown.
 #include "platform/Dialogs.h"
+#include "shell/WindowDialogs.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -17,14 +18,24 @@ using namespace plat;
 
 namespace {
 
+shell::WindowResponder& WindowBoxes()
+{
+    static shell::WindowResponder boxes;
+    return boxes;
+}
+
 class WindowDialogs : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        SetDialogResponder(nullptr);
+        SetDialogResponder(&WindowBoxes());
         ResumeDialogs();
     }
-    void TearDown() override { ResumeDialogs(); }
+    void TearDown() override
+    {
+        ResumeDialogs();
+        SetDialogResponder(nullptr);
+    }
 
     // Calls act with the dialog as soon as one is shown (from inside its
     // own event loop, as a signal or a click would arrive).
@@ -81,7 +92,7 @@ TEST_F(WindowDialogs, AfterTheEndNoDialogIsShown)
     Beep();
     EXPECT_TRUE(script.asked.isEmpty());
     EXPECT_EQ(script.beeps, 0);
-    SetDialogResponder(nullptr);
+    SetDialogResponder(&WindowBoxes());
 }
 
 TEST_F(WindowDialogs, AnAnswerGivenWhileTheEndIsRequestedIsNotTaken)
@@ -98,7 +109,7 @@ TEST_F(WindowDialogs, AnAnswerGivenWhileTheEndIsRequestedIsNotTaken)
     EXPECT_FALSE(ConfirmYesNo("ACHTUNG! Die TSE wurde bereits deaktiviert."));
     EXPECT_EQ(InputQuery("Manuelle Eingabe des TSE-Pfads", "Pfad der TSE:", "K:\\"), "K:\\");
     EXPECT_EQ(script.asked.size(), 1);  // the query came after the end
-    SetDialogResponder(nullptr);
+    SetDialogResponder(&WindowBoxes());
 }
 
 TEST_F(WindowDialogs, TheProgramsLineEndsBreakTheBoxText)
