@@ -1,5 +1,5 @@
-// The window's creation, its pauses and waits, deferred requests and the
-// close protocol, with the window on the service.
+// The window on the service: its creation, the close question, the list of
+// last operations.
 #include "support/WindowFixture.h"
 
 #include "platform/DateTime.h"
@@ -10,9 +10,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollBar>
-#include <atomic>
-#include <stdexcept>
-#include <thread>
 
 using testenv::WindowFixture;
 using testenv::RunUntil;
@@ -25,86 +22,7 @@ const QString kCloseQuestion = QStringLiteral(
 
 }  // namespace
 
-// ---- Directories and command line ------------------------------------------
-
-TEST(ProgramDirectory, CutsBuildFoldersAndOneTrailingSeparator)
-{
-    EXPECT_EQ(AktVerzFrom("C:\\Kasse\\Win32\\Debug"), "C:\\Kasse");
-    EXPECT_EQ(AktVerzFrom("C:\\Proj\\Win32\\Release\\bin"), "C:\\Proj");
-    EXPECT_EQ(AktVerzFrom("C:\\"), "C:");
-    EXPECT_EQ(AktVerzFrom("C:\\Kasse"), "C:\\Kasse");
-    // The same with the native separator.
-    EXPECT_EQ(AktVerzFrom("/srv/kasse/Win32/Debug"), "/srv/kasse");
-    EXPECT_EQ(AktVerzFrom("/srv/proj/Win32/Release/bin"), "/srv/proj");
-    EXPECT_EQ(AktVerzFrom("/srv/kasse/"), "/srv/kasse");
-    // The search matches case exactly.
-    EXPECT_EQ(AktVerzFrom("C:\\Kasse\\win32\\debug"), "C:\\Kasse\\win32\\debug");
-}
-
 class WindowTest : public WindowFixture {};
-
-TEST_F(WindowTest, DirectoriesFollowTheCurrentDirectoryAndAreCreated)
-{
-    CreateWindow();
-    EXPECT_EQ(core().AktVerz, progDir);
-    EXPECT_EQ(core().DatenVerz, progDir + "\\TSE");
-    EXPECT_EQ(core().ExpVerz, progDir + "\\TSE_EXPO");
-    EXPECT_TRUE(QFileInfo(JobDir()).isDir());
-    EXPECT_TRUE(QFileInfo(ExpDir()).isDir());
-}
-
-TEST_F(WindowTest, StartedInsideABuildFolderTheProgramDirectoryIsAboveIt)
-{
-    const QString sub = progDir + "/Win32/Release/bin";
-    ASSERT_TRUE(QDir().mkpath(sub));
-    QDir::setCurrent(sub);
-    CreateWindow();
-    EXPECT_EQ(core().AktVerz, progDir);
-    EXPECT_TRUE(QFileInfo(JobDir()).isDir());
-}
-
-TEST_F(WindowTest, AJobDirectoryThatCannotBeMadeLeavesTheWindowIdle)
-{
-    testenv::WriteFile(JobDir(), "a file in the way");
-    TseDebug = false;
-    CreateWindow({"/D"});
-    ASSERT_EQ(dialogs.asked.size(), 1);
-    EXPECT_TRUE(dialogs.asked[0].startsWith("error: E/A-Fehler")) << dialogs.asked[0].toStdString();
-    EXPECT_FALSE(QFileInfo(ExpDir()).exists());
-    // Switches unread, no start message.
-    EXPECT_TRUE(core().Param.isEmpty());
-    EXPECT_FALSE(TseDebug);
-    testenv::RunFor(50);
-    EXPECT_FALSE(core().StartupFinished);
-    EXPECT_FALSE(QFile::exists(progDir + "/Vok_TSE.LOG"));
-}
-
-TEST_F(WindowTest, SwitchesAreFoundAnywhereInTheUpperCasedCommandLine)
-{
-    struct Case {
-        QStringList args;
-        QString param;
-        bool debug, logAll, logFiles;
-    };
-    const Case cases[] = {
-        {{}, "  ", false, false, false},
-        {{"/d"}, " /D  ", true, false, false},
-        {{"C:/Daten"}, " C:/DATEN  ", true, false, false},
-        {{"x", "/fast", "/l"}, " X /FAST /L  ", false, true, true},
-        {{"/test"}, " /TEST  ", false, false, false},
-        {{"straße/d"}, " STRAßE/D  ", true, false, false},  // ASCII letters only
-    };
-    for (const Case& c : cases) {
-        TseDebug = TseLogAll = TseLogFiles = true;
-        CreateWindow(c.args);
-        EXPECT_EQ(core().Param, c.param) << c.args.join(' ').toStdString();
-        EXPECT_EQ(TseDebug, c.debug) << c.param.toStdString();
-        EXPECT_EQ(TseLogAll, c.logAll) << c.param.toStdString();
-        EXPECT_EQ(TseLogFiles, c.logFiles) << c.param.toStdString();
-        DeleteWindow();
-        service.reset();
-    }
-}
 
 TEST_F(WindowTest, CreatedWindowShowsTheSplashAndWaitsForItsStart)
 {
@@ -127,55 +45,7 @@ TEST_F(WindowTest, CreatedWindowShowsTheSplashAndWaitsForItsStart)
     EXPECT_TRUE(RunUntil([this] { return core().StartupFinished; }));
 }
 
-// ---- Pauses, waits and deferred requests ------------------------------------
-
-TEST_F(WindowTest, DelayHandlesWaitingEventsEvenForZero)
-{
-    CreateWindow();
-    int handled = 0;
-    QMetaObject::invokeMethod(form, [&] { ++handled; }, Qt::QueuedConnection);
-    core().Delay(0);
-    EXPECT_EQ(handled, 1);
-    QMetaObject::invokeMethod(form, [&] { ++handled; }, Qt::QueuedConnection);
-    core().Delay(-5);
-    EXPECT_EQ(handled, 2);
-}
-
-TEST_F(WindowTest, WaitWhileEndsWhenAnotherThreadWakesIt)
-{
-    CreateWindow();
-    std::atomic<bool> busy{true};
-    std::thread worker([&] {
-        busy = false;
-        core().WakeWaits();
-    });
-    core().WaitWhile([&] { return busy.load(); });
-    worker.join();
-    EXPECT_FALSE(busy);
-}
-
-TEST_F(WindowTest, RequestsDuringAnOperationRunInOrderAfterIt)
-{
-    CreateWindow();
-    QStringList ran;
-    core().SetTseRunning(true);
-    core().RunWhenTseIdle([&] { ran << "first"; });
-    core().RunWhenTseIdle([&] { throw std::runtime_error("kaputt"); });
-    core().RunWhenTseIdle([&] { ran << "third"; });
-    core().Delay(10);
-    EXPECT_TRUE(ran.isEmpty());
-    core().SetTseRunning(false);
-    EXPECT_TRUE(ran.isEmpty());  // not inside the operation that ends
-    ASSERT_TRUE(RunUntil([&] { return ran.size() == 2; }));
-    EXPECT_EQ(ran, QStringList({"first", "third"}));
-    // The failing request reached the error box; the others still ran.
-    EXPECT_EQ(dialogs.asked, QStringList({"error: kaputt"}));
-    // With the TSE idle a request runs at once.
-    core().RunWhenTseIdle([&] { ran << "now"; });
-    EXPECT_EQ(ran.last(), "now");
-}
-
-// ---- Close protocol -----------------------------------------------------------
+// ---- Close protocol: the question -----------------------------------------------------------
 
 TEST_F(WindowTest, CloseAnsweredYesEndsTheProgramOnce)
 {
@@ -204,30 +74,6 @@ TEST_F(WindowTest, CloseAnsweredNoKeepsRunningMinimised)
     EXPECT_FALSE(LogText().contains("Vok_TSE beendet"));
 }
 
-TEST_F(WindowTest, EndOfSessionClosesWithoutAsking)
-{
-    CreateWindow();
-    form->show();
-    service->WMQUERYENDSESSION();
-    EXPECT_TRUE(core().WinDown);
-    ASSERT_TRUE(RunUntil([this] { return form.isNull(); }));
-    EXPECT_TRUE(dialogs.asked.isEmpty());
-    EXPECT_EQ(dialogs.beeps, 0);
-    service.reset();
-    EXPECT_TRUE(LogText().contains("Vok_TSE beendet"));
-}
-
-TEST_F(WindowTest, EndProgramClosesWithoutAsking)
-{
-    CreateWindow();
-    form->show();
-    service->EndProgram();
-    ASSERT_TRUE(RunUntil([this] { return form.isNull(); }));
-    EXPECT_TRUE(dialogs.asked.isEmpty());
-    service.reset();
-    EXPECT_EQ(LogText().count("Vok_TSE beendet"), 1);
-}
-
 TEST_F(WindowTest, CloseDuringAnOperationIsAskedOnlyAfterIt)
 {
     CreateWindow();
@@ -254,19 +100,6 @@ TEST_F(WindowTest, CloseDuringAnOperationIsAskedOnlyAfterIt)
     ASSERT_FALSE(form.isNull());
     EXPECT_TRUE(form->isMinimized());
     EXPECT_FALSE(core().ProgEnde);
-}
-
-TEST_F(WindowTest, EndOfSessionDuringAnOperationClosesAfterIt)
-{
-    CreateWindow();
-    form->show();
-    core().SetTseRunning(true);
-    service->WMQUERYENDSESSION();
-    core().Delay(20);
-    EXPECT_FALSE(form.isNull());
-    core().SetTseRunning(false);
-    ASSERT_TRUE(RunUntil([this] { return form.isNull(); }));
-    EXPECT_TRUE(dialogs.asked.isEmpty());
 }
 
 TEST_F(WindowTest, CloseWaitsForTheExportWorker)
