@@ -110,7 +110,8 @@ public:
         std::lock_guard lock(m_);
         return port_;
     }
-    void Deliver(TReply::State& reply, int status, const THttpHeaders& headers, const QByteArray& body);
+    // False once the door has stopped: the answer goes nowhere.
+    bool Deliver(TReply::State& reply, int status, const THttpHeaders& headers, const QByteArray& body);
 
 private:
     static MHD_Result OnRequest(void* cls, MHD_Connection* conn, const char* url, const char* method,
@@ -164,9 +165,7 @@ bool TReply::Answer(int status, const THttpHeaders& headers, const QByteArray& b
     if (!first) return false;
     state_->answered = true;
     const auto core = state_->core.lock();
-    if (!core) return false;
-    core->Deliver(*state_, status, headers, body);
-    return true;
+    return core && core->Deliver(*state_, status, headers, body);
 }
 
 THttpStart THttpCore::Start(QString& reason)
@@ -263,14 +262,14 @@ void THttpCore::Resume(Waiter& w, int status, const THttpHeaders& headers, const
     MHD_resume_connection(conn);
 }
 
-void THttpCore::Deliver(TReply::State& reply, int status, const THttpHeaders& headers, const QByteArray& body)
+bool THttpCore::Deliver(TReply::State& reply, int status, const THttpHeaders& headers, const QByteArray& body)
 {
     std::lock_guard lock(m_);
-    if (daemon_ == nullptr || stopping_) return;
+    if (daemon_ == nullptr || stopping_) return false;
     if (reply.waiter) {
         suspended_.erase(reply.waiter);
         Resume(*reply.waiter, status, headers, body);
-        return;
+        return true;
     }
     const std::string id = reply.id.toStdString();
     if (status >= 200 && status < 300) {
@@ -280,12 +279,13 @@ void THttpCore::Deliver(TReply::State& reply, int status, const THttpHeaders& he
         Log("HTTP: " + reply.id + " nicht freigegeben, Err=" + QString::number(err));
     }
     const auto it = inFlight_.find(reply.id);
-    if (it == inFlight_.end()) return;
+    if (it == inFlight_.end()) return true;
     for (const auto& w : it->second) {
         suspended_.erase(w);
         Resume(*w, status, headers, body);
     }
     inFlight_.erase(it);
+    return true;
 }
 
 std::shared_ptr<Waiter> THttpCore::Suspend(MHD_Connection* conn, Request& req)
