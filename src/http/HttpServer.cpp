@@ -171,6 +171,7 @@ bool TReply::Answer(int status, const THttpHeaders& headers, const QByteArray& b
 THttpStart THttpCore::Start(QString& reason)
 {
     reason.clear();
+    if (IsRunning()) return THttpStart::Running;
     if (cfg_.port == 0 && !cfg_.anyPort) return THttpStart::Off;
     if (LoadOrCreateToken(cfg_.tokenFile, token_, reason) != 0) return THttpStart::Closed;
     if (const int err = store_.Open(cfg_.storeFile); err != 0) {

@@ -78,10 +78,12 @@ TEST_F(DoorTest, ABodyOverTheBoundIsRefusedBeforeItIsSent)
     ASSERT_TRUE(c.Send(RawRequest("PUT", "/v1/receipts/big", token_, "", "Content-Length: 1000000\r\n")));
     const TRawReply r = c.Read();
     EXPECT_EQ(r.status, 413);
-    // Without a length the body is not taken either.
-    const TRawReply chunked = RawExchange(
-        Port(), RawRequest("PUT", "/v1/receipts/big", token_, "", "Transfer-Encoding: chunked\r\nContent-Length: x\r\n"));
-    EXPECT_EQ(chunked.status != 200 && chunked.status != 0, true) << chunked.status;
+    // Without a length the body is not taken either: it could be endless.
+    TRawConnection chunked(Port());
+    std::string request = RawRequest("PUT", "/v1/receipts/big", token_, "", "Transfer-Encoding: chunked\r\n");
+    request.erase(request.find("Content-Length: 0\r\n"), 19);
+    ASSERT_TRUE(chunked.Send(request));
+    EXPECT_EQ(chunked.Read().status, 411);
     EXPECT_EQ(HandedOn(), 0);
 }
 
