@@ -54,7 +54,9 @@ struct THttpConfig {
     int idleTimeoutS = 10;       // an idle connection is closed after this
     int maxConnections = 256;    // more at once are closed on arrival
     size_t connectionMemory = 16 * 1024;  // per connection, for its headers
-    std::function<void(const QString&)> log;  // lines for the program log
+    // Lines for the program log (never the token); called from the door's
+    // threads and from the thread that answers.
+    std::function<void(const QString&)> log;
 };
 
 using THttpHeaders = QList<QPair<QByteArray, QByteArray>>;

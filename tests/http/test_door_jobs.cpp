@@ -204,3 +204,37 @@ TEST_F(DoorTest, AStockClientSignsAndRepeats)
     EXPECT_TRUE(second.toLower().contains("idempotent-replayed: true"));
     EXPECT_EQ(HandedOn(), 1);
 }
+
+TEST_F(DoorTest, ManyClientsAnsweredFromManyThreadsWhileSomeHangUp)
+{
+    constexpr int kClients = 40;
+    StartDoor();
+    std::vector<std::unique_ptr<TRawConnection>> clients;
+    for (int i = 0; i < kClients; ++i) {
+        clients.push_back(std::make_unique<TRawConnection>(Port()));
+        const std::string id = "m" + std::to_string(i);
+        ASSERT_TRUE(clients.back()->Send(RawRequest("PUT", "/v1/receipts/" + id, token_, kReceipt,
+                                                    i % 4 == 3 ? "Prefer: wait=0\r\n" : "")));
+    }
+    std::vector<std::pair<THttpJob, TReply>> jobs(kClients);
+    for (auto& [job, reply] : jobs) ASSERT_TRUE(NextJob(job, reply));
+    // Every third client is gone before its answer; four threads answer.
+    for (int i = 0; i < kClients; i += 3) clients[static_cast<size_t>(i)]->Close();
+    std::vector<std::thread> answerers;
+    for (int t = 0; t < 4; ++t)
+        answerers.emplace_back([&, t] {
+            for (size_t i = static_cast<size_t>(t); i < jobs.size(); i += 4)
+                jobs[i].second.Answer(200, {}, Result(jobs[i].first.id, i + 1));
+        });
+    for (auto& a : answerers) a.join();
+    for (int i = 0; i < kClients; ++i) {
+        const std::string id = "m" + std::to_string(i);
+        if (i % 3 != 0 && i % 4 != 3) {
+            EXPECT_EQ(clients[static_cast<size_t>(i)]->Read().status, 200) << id;
+        }
+        const TRawReply kept = Get("/v1/receipts/" + id);
+        EXPECT_EQ(kept.status, 200) << id;
+        EXPECT_NE(kept.body.find("\"id\":\"" + id + "\""), std::string::npos) << kept.body;
+    }
+    EXPECT_EQ(HandedOn(), kClients);
+}
