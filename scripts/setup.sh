@@ -5,9 +5,11 @@ set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 # libsystemd-dev: sd_notify for the unit's Type=notify and watchdog;
-# systemd: systemd-analyze, with which a test rates the unit's hardening.
+# systemd: systemd-analyze, with which a test rates the unit's hardening;
+# libmicrohttpd-dev: the local HTTP door; curl: a stock client in its tests.
 PACKAGES=(cmake g++ make pkg-config qt6-base-dev libssl-dev openssl libarchive-dev zlib1g-dev
-          libgtest-dev libgmock-dev tar qt6-translations-l10n libsystemd-dev systemd)
+          libgtest-dev libgmock-dev tar qt6-translations-l10n libsystemd-dev systemd
+          libmicrohttpd-dev curl)
 
 missing=()
 for p in "${PACKAGES[@]}"; do

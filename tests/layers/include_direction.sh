@@ -10,8 +10,9 @@ declare -A allowed=(
   [core]="platform tse core"
   [jobs]="platform tse core jobs"
   [operator]="platform tse core jobs operator"
-  [service]="platform tse core jobs operator service"
-  [shell]="platform tse core jobs operator service shell"
+  [http]="platform http"
+  [service]="platform tse core jobs operator http service"
+  [shell]="platform tse core jobs operator http service shell"
 )
 widgets='^#include <(QWidget|QApplication|QGuiApplication|QMainWindow|QDialog|QMessageBox|QInputDialog|QLabel|QListWidget|QPushButton|QFrame|QPlainTextEdit|QStyle|QtWidgets|QtGui)'
 fail=0
