@@ -11,6 +11,7 @@
 #pragma once
 
 #include "core/ShownState.h"
+#include "core/TseConnection.h"
 
 #include <QObject>
 #include <QString>
@@ -70,6 +71,9 @@ public:
     std::shared_ptr<TJobPassState> JobState;
 
     TShownState Shown;
+    // Whether the TSE is reachable, since when it is lost, and when the
+    // next attempt to reopen it is due.
+    TTseConnection Tse;
 
     // ---- Waits -----------------------------------------------------------
     // Pauses about ms milliseconds while events are handled; handles them at

@@ -7,7 +7,6 @@
 #include "jobs/HealthStatus.h"
 #include "jobs/Journal.h"
 #include "jobs/RepeatedErrors.h"
-#include "jobs/TseConnection.h"
 #include "platform/Files.h"
 
 #include <QByteArray>
@@ -34,7 +33,6 @@ struct TJobPassState {
     std::map<uint64_t, plat::TDateTime> HeldSince;  // journal entries that could not be settled yet
     std::map<QByteArray, TPendingAnswer> Pending;  // by listed job file name
     int LastScanError = 0;
-    TTseConnection Tse;           // reachability of the TSE and its reconnection
     THealthInputs Health;         // what the status file says
     THealthWriter HealthWriter;
     plat::TDateTime HealthFactsAt = 0.0;  // when the TSE's figures were last read

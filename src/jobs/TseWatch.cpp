@@ -24,7 +24,7 @@ void RemoveLostNotice(TCore& core)
 // the window shows its counters as they are now.
 void Reconnected(TCore& core, TJobPassState& st, uint32_t transactionCounter)
 {
-    st.Tse.Reconnected();
+    core.Tse.Reconnected();
     core.Log(QStringLiteral("TSE wieder verbunden"));
     core.NextTimeSet = 0;
     core.Shown.SetTaNr(transactionCounter);
@@ -36,14 +36,14 @@ void Reconnected(TCore& core, TJobPassState& st, uint32_t transactionCounter)
 
 void TryReconnect(TCore& core, TJobPassState& st, bool jobWaiting)
 {
-    if (!st.Tse.AttemptDue(jobWaiting)) return;
+    if (!core.Tse.AttemptDue(jobWaiting)) return;
     core.ReOpenTSE(kReopenTimeout);
     // ReOpenTSE leaves the result of its logout; whether the TSE really
     // answers again shows in a plain query.
     const uint32_t transactionCounter = tse_getTransactionCounter();
     const int32_t res = TseRes;
     if (res != 0) {
-        st.Tse.AttemptFailed(res);
+        core.Tse.AttemptFailed(res);
         return;
     }
     Reconnected(core, st, transactionCounter);
@@ -67,7 +67,7 @@ void ReadTseFacts(TCore& core, TJobPassState& st)
     THealthInputs& h = st.Health;
     const uint32_t transactionCounter = tse_getTransactionCounter();
     if (TseRes != 0) {
-        NoteTseLoss(core, st.Tse, TseRes);
+        NoteTseLoss(core, core.Tse, TseRes);
         return;
     }
     h.transactionCounter = transactionCounter;
@@ -95,14 +95,14 @@ void UpdateHealth(TCore& core, TJobPassState& st, int jobsFound)
                           now < st.HealthFactsAt;
     THealthInputs& h = st.Health;
     if (factsDue) {
-        if (!st.Tse.Lost()) ReadTseFacts(core, st);
+        if (!core.Tse.Lost()) ReadTseFacts(core, st);
         int64_t free = 0;
         if (plat::DiskFreeBytes(core.DatenVerz, free) == 0) h.diskFreeBytes = free;
         st.HealthFactsAt = now;
         st.HealthFactsStale = false;
     }
-    h.tseOnline = !st.Tse.Lost();
-    h.tseError = st.Tse.LastError() ? QString::fromStdString(ErgStrOf(st.Tse.LastError())) : QString();
+    h.tseOnline = !core.Tse.Lost();
+    h.tseError = core.Tse.LastError() ? QString::fromStdString(ErgStrOf(core.Tse.LastError())) : QString();
     h.jobsWaiting = jobsFound;
     if (h.pid == 0) {
         h.pid = plat::ProcessId();
@@ -135,13 +135,13 @@ void TseAfterJob(TCore& core, TJobPassState& st, const TJobContext& ctx)
     st.Health.lastJob = plat::Now();
     st.HealthFactsStale = true;
     const int32_t res = TseRes;
-    if (st.Tse.Lost() && res == 0) {
+    if (core.Tse.Lost() && res == 0) {
         // The job's own calls found the TSE again (an export opens it anew).
         const uint32_t transactionCounter = tse_getTransactionCounter();
         if (TseRes == 0) Reconnected(core, st, transactionCounter);
         return;
     }
-    NoteTseLoss(core, st.Tse, res);
+    NoteTseLoss(core, core.Tse, res);
 }
 
 void TseAfterPass(TCore& core, TJobPassState& st, int jobsFound)

@@ -3,6 +3,7 @@
 // file current. The pass only calls these four.
 #pragma once
 
+#include "core/TseConnection.h"
 #include "jobs/JobContext.h"
 #include "jobs/JobPassState.h"
 

@@ -3,7 +3,7 @@
 // allows, and the status file is rewritten on every change and at least
 // every 10 seconds, whole for every reader.
 #include "jobs/HealthStatus.h"
-#include "jobs/TseConnection.h"
+#include "core/TseConnection.h"
 #include "platform/Files.h"
 #include "tse/TseLib_C_Dekl.h"
 

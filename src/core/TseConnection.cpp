@@ -1,4 +1,4 @@
-#include "jobs/TseConnection.h"
+#include "core/TseConnection.h"
 
 #include "tse/TseLib_C_Dekl.h"
 
