@@ -21,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include <netinet/in.h>
+#include <vector>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -305,6 +306,96 @@ TEST_F(HttpDoor, WithoutTheTokenNothingIsSigned)
     const Response r = Door::Finish(p);
     EXPECT_EQ(r.status, 401);
     EXPECT_FALSE(svc.ReadLog().contains("Bon=1"));
+}
+
+// Many connections that never finish their request, held while the door
+// is asked for its health and a file job is signed.
+class OpenSockets {
+public:
+    OpenSockets(int port, int count, const QByteArray& firstBytes)
+    {
+        for (int i = 0; i < count; ++i) {
+            const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in a{};
+            a.sin_family = AF_INET;
+            a.sin_port = htons(uint16_t(port));
+            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            if (fd < 0) break;
+            if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && !firstBytes.isEmpty())
+                (void)::write(fd, firstBytes.constData(), size_t(firstBytes.size()));
+            fds_.push_back(fd);
+        }
+    }
+    ~OpenSockets()
+    {
+        for (int fd : fds_) ::close(fd);
+    }
+    // One more byte on each, as a client that trickles its request.
+    void Trickle()
+    {
+        for (int fd : fds_) (void)::write(fd, "X", 1);
+    }
+    size_t Count() const { return fds_.size(); }
+
+private:
+    std::vector<int> fds_;
+};
+
+TEST_F(HttpDoor, TricklingAndCrowdingClientsDoNotStopTheService)
+{
+    StartService();
+    {
+        OpenSockets trickling(port, 100, "GET /v1/health HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: ");
+        ASSERT_EQ(trickling.Count(), 100u);
+        for (int round = 0; round < 3; ++round) {
+            trickling.Trickle();
+            QProcess p;
+            p.start("curl", {"-s", "-o", "/dev/null", "-w", "%{http_code}", "--max-time", "5",
+                             QString("http://127.0.0.1:%1/v1/health").arg(port)});
+            p.waitForFinished(10000);
+            EXPECT_EQ(p.readAllStandardOutput(), "200") << "round " << round;
+        }
+    }
+    {
+        OpenSockets crowd(port, 1000, {});
+        const e2e::ClientResult job = svc.Client({"--json", "bon", "--kasid", "Kasse01", "--bonid", "1", "--sigtext", "im Gedränge"});
+        EXPECT_EQ(job.exitCode, 0) << job.err.toStdString();
+        EXPECT_TRUE(svc.Running());
+    }
+    EXPECT_LT(svc.PeakMemoryKiB(), 200 * 1024);
+    QDeadlineTimer back(20000);
+    while (door.Get("/v1/health").status != 200 && !back.hasExpired()) QThread::msleep(100);
+    EXPECT_EQ(door.Put("/v1/receipts/after-crowd", Receipt("Kasse01", "2", "danach")).status, 200);
+}
+
+TEST(HttpDoorShut, WithoutAPortOrWithAReadableTokenTheDoorStaysShut)
+{
+    e2e::Service svc;
+    const int port = FreePort();
+    QString why;
+    ASSERT_TRUE(svc.Start(&why)) << why.toStdString();
+    Door door(svc, port);
+    EXPECT_EQ(door.Get("/v1/health").status, 0);  // nobody listens
+    ASSERT_EQ(svc.Terminate(), 0);
+
+    QFile token(svc.ProgramDir() + "/Vok_TSE.token");
+    ASSERT_TRUE(token.open(QIODevice::WriteOnly));
+    token.write(QByteArray(64, 'a'));
+    token.close();
+    token.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
+    QFile ini(svc.ProgramDir() + "/Vok_TSE.INI");
+    ASSERT_TRUE(ini.open(QIODevice::Append));
+    ini.write("HTTP_PORT=" + QByteArray::number(port) + "\r\n; Kasse 3 steht im Lager\r\n");
+    ini.close();
+    ASSERT_TRUE(svc.Start(&why)) << why.toStdString();
+    EXPECT_EQ(door.Get("/v1/health").status, 0);
+    EXPECT_TRUE(svc.ReadLog().contains("Vok_TSE.token")) << svc.ReadLog().toStdString();
+
+    // A default export rewrites the INI's own lines; the admin's stay.
+    const e2e::ClientResult exp = svc.Client({"--json", "export", "--kasid", "Kasse01"});
+    ASSERT_EQ(exp.exitCode, 0) << exp.err.toStdString();
+    EXPECT_TRUE(svc.ReadConfig().contains("HTTP_PORT=" + QByteArray::number(port) + "\r\n"));
+    EXPECT_TRUE(svc.ReadConfig().contains("; Kasse 3 steht im Lager\r\n"));
 }
 
 }  // namespace
