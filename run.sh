@@ -56,6 +56,22 @@ if [[ ! -e $demo/Vok_TSE.INI ]]; then
   printf '[VOKTAR-TSE]\r\nVERSION=2.1\r\nTSE_PFAD=E:\\\r\nEXP_TANR=0\r\n' >"$demo/Vok_TSE.INI"
 fi
 
+# The HTTP door, switched on for the demo on a loopback port nobody uses;
+# kept from one run to the next.
+free_port() {
+  local p
+  for p in $(seq 18080 18179); do
+    if ! (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null; then
+      echo "$p"
+      return
+    fi
+  done
+}
+if ! grep -q '^HTTP_PORT=' "$demo/Vok_TSE.INI"; then
+  printf 'HTTP_PORT=%s\r\n' "$(free_port)" >>"$demo/Vok_TSE.INI"
+fi
+http_port=$(sed -n 's/^HTTP_PORT=\([0-9]*\).*/\1/p' "$demo/Vok_TSE.INI")
+
 args=("$@")
 if $headless; then
   echo "No display found: the service runs without a window (--unattended)."
@@ -69,6 +85,11 @@ echo "Program directory: $demo"
 echo "Clients drop their jobs (*.TSE) into: $demo/TSE"
 echo "Answers (*.SIG) appear there too; exports go to: $demo/TSE_EXPO"
 echo "Program log: $demo/Vok_TSE.LOG"
+if [[ -n $http_port && $http_port != 0 ]]; then
+  echo "HTTP door on 127.0.0.1:$http_port (token in $demo/Vok_TSE.token, made at the first start). Sign a receipt:"
+  echo "  curl -s -X PUT -H \"Authorization: Bearer \$(cat $demo/Vok_TSE.token)\" -H 'Content-Type: application/json' \\"
+  echo "       -d '{\"kasid\":\"Kasse01\",\"bonid\":\"1\",\"sigtext\":\"Beleg^1.00\"}' http://127.0.0.1:$http_port/v1/receipts/demo-1"
+fi
 echo "The service runs in this terminal as process $$ ($program)."
 echo "Stop it by closing its window, with Ctrl-C here, or with: kill $$"
 

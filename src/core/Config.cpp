@@ -115,12 +115,52 @@ QStringList ParseClientList(const QString& value)
 
 }  // namespace
 
+// The HTTP door's keys. A value that is no number leaves the default and
+// is logged: the door is an addition, it never stops the start.
+void TCore::ReadHttpSetting(const QString& line)
+{
+    const int eq = line.indexOf(u'=');
+    if (eq <= 0) return;
+    const QString key = line.left(eq).trimmed();
+    const QString value = line.mid(eq + 1).trimmed();
+    auto number = [&](int64_t low, int64_t high, int64_t& out) {
+        bool ok = false;
+        const qlonglong v = value.toLongLong(&ok, 10);
+        if (ok && v >= low && v <= high) {
+            out = v;
+            return;
+        }
+        Log(key + "=" + value + QStringLiteral(" ist ungültig, es bleibt ") + QString::number(out));
+    };
+    int64_t n = 0;
+    if (key == QStringLiteral("HTTP_PORT")) {
+        n = HttpPort;
+        number(0, 65535, n);
+        HttpPort = int(n);
+    } else if (key == QStringLiteral("HTTP_BIND")) {
+        if (!value.isEmpty()) HttpBind = value;
+    } else if (key == QStringLiteral("HTTP_TOKEN_FILE")) {
+        HttpTokenFile = value;
+    } else if (key == QStringLiteral("HTTP_WAIT_S")) {
+        n = HttpWaitS;
+        number(0, 60, n);
+        HttpWaitS = int(n);
+    } else if (key == QStringLiteral("HTTP_MAX_BODY")) {
+        number(64, 1024 * 1024, HttpMaxBody);
+    }
+}
+
 void TCore::LoadConfig()
 {
     TSE_Pfad.clear();
     LastSavedTANr = 0;
     AllowedClients.clear();
     TseLocalClock = false;
+    HttpPort = 0;
+    HttpBind = QStringLiteral("127.0.0.1");
+    HttpTokenFile.clear();
+    HttpWaitS = 5;
+    HttpMaxBody = 4096;
     const QString path = IniPath(AktVerz);
     const QPointer<TCore> self(this);
 
@@ -156,6 +196,7 @@ void TCore::LoadConfig()
         if (line.startsWith(QStringLiteral("TSE_PFAD="))) TSE_Pfad = line.mid(9);
         if (line.startsWith(QStringLiteral("EXP_TANR="))) LastSavedTANr = static_cast<uint32_t>(StrToInt(line.mid(9)));
         if (line.startsWith(QStringLiteral("KASSEN="))) AllowedClients = ParseClientList(line.mid(7));
+        ReadHttpSetting(line);
         if (line.startsWith(QStringLiteral("TSE_ZEIT=")))
             TseLocalClock = line.mid(9).trimmed().compare(QStringLiteral("LOKAL"), Qt::CaseInsensitive) == 0;
     }

@@ -40,6 +40,9 @@ public:
     QString AktVerz;     // the program directory
     QString DatenVerz;   // the job directory, AktVerz\TSE
     QString ExpVerz;     // the export directory, AktVerz\TSE_EXPO
+    // The HTTP door's jobs, spooled as job files in the service's own
+    // directory (AktVerz\TSE_HTTP); empty while the door is shut.
+    QString SpoolVerz;
     QString TSE_Pfad;    // the TSE's drive, from the INI
     bool NewVers = false;
     QString Param;       // " " + the command line in capitals + " "
@@ -48,6 +51,13 @@ public:
     // "*" allows every id it begins); empty allows every id.
     QStringList AllowedClients;
     int32_t TimeSyncInterval = 0;
+    // The HTTP door's settings (HTTP_PORT=, HTTP_BIND=, HTTP_TOKEN_FILE=,
+    // HTTP_WAIT_S=, HTTP_MAX_BODY= of the INI); port 0: the door stays shut.
+    int HttpPort = 0;
+    QString HttpBind = QStringLiteral("127.0.0.1");
+    QString HttpTokenFile;  // empty: Vok_TSE.token in the program directory
+    int HttpWaitS = 5;
+    int64_t HttpMaxBody = 4096;
     // When the TSE's time is due again, on plat::MonotonicMs: the wall clock
     // may be set back or leave summer time. Also written by the export worker.
     std::atomic<int64_t> NextTimeSet{0};
@@ -137,6 +147,7 @@ signals:
 
 private:
     void LogOnCoreThread(const QString& Msg);
+    void ReadHttpSetting(const QString& line);
     int SaveMsg(const QString& line);
 
     bool endRequested_ = false;

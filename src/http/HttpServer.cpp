@@ -402,6 +402,9 @@ MHD_Result THttpCore::Begin(MHD_Connection* conn, Request& req, const QByteArray
                                              "Send the service's token as \"Authorization: Bearer <token>\"."),
                            {{"WWW-Authenticate", "Bearer"}});
     req.waitS = WaitSeconds(Header(conn, "Prefer"), cfg_.waitS, cfg_.maxWaitS);
+    // An export takes minutes: its PUT is answered 202 at once, its GET
+    // tells when the archive is there and which file it is.
+    if (req.route.kind == THttpKind::Export) req.waitS = 0;
     if (!req.route.hasBody) return MHD_YES;
     if (!IsJsonContentType(Header(conn, "Content-Type")))
         return SendProblem(conn, MakeProblem(415, "unsupported-media-type", "Unsupported Media Type",

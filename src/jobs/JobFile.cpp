@@ -77,9 +77,14 @@ void ApplyJobText(TJobContext& ctx, const std::string& text, bool cut)
     for (const std::string& line : SplitLines(std::string(view))) ApplyJobLine(ctx, line);
 }
 
+TJobDirs JobDirs(const TCore& core)
+{
+    return {core.DatenVerz, core.SpoolVerz};
+}
+
 plat::FsPath JobFilePath(const TCore& core, const TJobContext& ctx)
 {
-    return plat::FsPath(core.DatenVerz, ctx.JobDatei);
+    return PathOf(JobDirs(core), ctx.JobDatei);
 }
 
 plat::FsPath SigFilePath(const TCore& core, const TJobContext& ctx)
@@ -89,7 +94,7 @@ plat::FsPath SigFilePath(const TCore& core, const TJobContext& ctx)
 
 plat::FsPath SigFilePath(const TCore& core, const QByteArray& jobName)
 {
-    return plat::FsPath(core.DatenVerz, jobName + ".SIG");
+    return PathOf(JobDirs(core), jobName + ".SIG");
 }
 
 void LogRepeated(TCore& core, TJobPassState& st, const QByteArray& jobFile, const QString& line)

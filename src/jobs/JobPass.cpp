@@ -73,12 +73,20 @@ void ScanForTA(TCore& core, TJobContext& ctx, TJobPassState& st)
     const int err = plat::FindEntries(core.DatenVerz, QStringLiteral("*.TSE"), names);
     if (err != 0 && err != st.LastScanError) core.Log("Fehler beim Scannen: " + plat::ErrorText(err));
     st.LastScanError = err;
+
+    // The HTTP door's jobs after those of the job directory; the door's
+    // directory is the service's own, so its scan errors are not repeated.
+    if (!core.SpoolVerz.isEmpty()) {
+        QList<QByteArray> spooled;
+        (void)plat::FindEntries(core.SpoolVerz, QStringLiteral("*.TSE"), spooled);
+        for (const QByteArray& name : spooled) names << SpooledName(name);
+    }
     st.Errors.KeepOnly(names);
 
     QStringList jobNames;
     for (const QByteArray& name : names) {
         // A job file a deletion holds aside for an instant is no job of its own.
-        if (plat::IsSetAsideName(name)) continue;
+        if (plat::IsSetAsideName(FileOf(name))) continue;
         ctx.JobDateien << name;
         jobNames << plat::DisplayName(name.left(name.size() - 4));
     }
@@ -144,7 +152,7 @@ bool DeleteJobFile(TCore& core, TJobContext& ctx)
 {
     const QString name = ctx.AktKas + ".TSE";
     for (ctx.Versuch = 1; ctx.Versuch <= kDeleteAttempts; ++ctx.Versuch) {
-        const int err = plat::DeleteFileIfSame(core.DatenVerz, ctx.JobDatei, ctx.JobId);
+        const int err = plat::DeleteFileIfSame(DirOf(JobDirs(core), ctx.JobDatei), FileOf(ctx.JobDatei), ctx.JobId);
         if (err == 0 || err == ENOENT || err == plat::ErrOtherFile) {
             core.ZelnorsTestLog(err == 0 ? name + " gelöscht" : name + " ist schon ersetzt");
             if (ctx.JournalId != 0) plat::CrashPoint("job-delete");
@@ -319,7 +327,7 @@ void RetryPending(TCore& core, TJobPassState& st)
 {
     for (auto it = st.Pending.begin(); it != st.Pending.end() && !core.ProgEnde && !SessionEndPending;) {
         TPendingAnswer& p = it->second;
-        const plat::FsPath jobPath(core.DatenVerz, p.jobFile);
+        const plat::FsPath jobPath = PathOf(JobDirs(core), p.jobFile);
         plat::FileId now;
         const bool jobThere = plat::FileIdentity(jobPath, now) == 0;
         if (jobThere && !(now == p.jobId)) {
@@ -342,7 +350,7 @@ void RetryPending(TCore& core, TJobPassState& st)
             if (TseLogFiles) SaveAnswerCopy(core, p.jobName, p.name, p.lines);
         }
         if (jobThere) {
-            const int err = plat::DeleteFileIfSame(core.DatenVerz, p.jobFile, p.jobId);
+            const int err = plat::DeleteFileIfSame(DirOf(JobDirs(core), p.jobFile), FileOf(p.jobFile), p.jobId);
             if (err != 0 && err != ENOENT && err != plat::ErrOtherFile) {
                 LogRepeated(core, st, p.jobFile, p.name + ".TSE konnte nicht gelöscht werden");
                 ++it;

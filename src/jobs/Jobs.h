@@ -6,6 +6,7 @@
 
 #include "jobs/JobContext.h"
 #include "jobs/JobPassState.h"
+#include "jobs/JobPlace.h"
 
 #include <QString>
 #include <cstdint>
@@ -30,6 +31,8 @@ void ApplyJobText(TJobContext& ctx, const std::string& text, bool cut);
 // went wrong is logged.
 bool ReadJobFile(TCore& core, TJobContext& ctx, TJobPassState& st, std::string& text);
 
+// The job directory and the HTTP door's spool directory.
+TJobDirs JobDirs(const TCore& core);
 // Paths of the job in hand, under the bytes of its listed name.
 plat::FsPath JobFilePath(const TCore& core, const TJobContext& ctx);
 plat::FsPath SigFilePath(const TCore& core, const TJobContext& ctx);

@@ -53,7 +53,7 @@ public:
                     const TJournalEntry& finished)
     {
         const QByteArray jobName = e_.jobFile.left(e_.jobFile.size() - 4);
-        if (int err = WriteAnswerFile(plat::FsPath(env_.jobDir, jobName + ".SIG"), lines)) {
+        if (int err = WriteAnswerFile(PathOf(env_.Dirs(), jobName + ".SIG"), lines)) {
             env_.log(name_ + ".SIG konnte nicht geschrieben werden, Err=" + QString::number(err) +
                      ", die Antwort wird nachgeholt");
             return TSettled::Held;
@@ -61,8 +61,10 @@ public:
         Forget();
         if (env_.answered) env_.answered(TJournalAnswer{finished, job, lines});
         env_.log("Antwort aus dem Journal: " + name_ + ta_);
-        const int err = jobId == plat::FileId() ? plat::DeleteFile(plat::FsPath(env_.jobDir, e_.jobFile))
-                                                : plat::DeleteFileIfSame(env_.jobDir, e_.jobFile, jobId);
+        const TJobDirs dirs = env_.Dirs();
+        const int err = jobId == plat::FileId()
+                            ? plat::DeleteFile(PathOf(dirs, e_.jobFile))
+                            : plat::DeleteFileIfSame(DirOf(dirs, e_.jobFile), FileOf(e_.jobFile), jobId);
         if (err != 0 && err != ENOENT && err != plat::ErrOtherFile) {
             env_.log(name_ + ".TSE konnte nicht gelöscht werden");
             if (keptJob_) *keptJob_ = jobId;
@@ -136,7 +138,7 @@ TSettled SettleJournalEntry(TJournal& journal, const TJournalEntry& entry, TReco
 
     std::string text;
     plat::FileId jobId;
-    const int readErr = ReadJob(plat::FsPath(env.jobDir, e.jobFile), text, jobId);
+    const int readErr = ReadJob(PathOf(env.Dirs(), e.jobFile), text, jobId);
     if (readErr != 0 && readErr != ENOENT)
         return s.Hold("Journal: " + name + ".TSE nicht lesbar, Err=" + QString::number(readErr) + ta,
                       kHeldUnreadableJob, false, nullptr, e.jobId);
@@ -252,6 +254,7 @@ TRecoveryEnv ServiceRecoveryEnv(TCore& core, TJobPassState& st, std::function<vo
 {
     TRecoveryEnv env;
     env.jobDir = core.DatenVerz;
+    env.spoolDir = core.SpoolVerz;
     env.log = std::move(log);
     env.answered = [&core, &st](const TJournalAnswer& a) { NoteJournalAnswer(core, st, a); };
     env.heldSince = &st.HeldSince;

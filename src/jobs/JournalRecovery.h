@@ -7,6 +7,7 @@
 #include "tse/TseLib.h"
 #include "tse/TseLib_C_Dekl.h"
 #include "jobs/JobContext.h"
+#include "jobs/JobPlace.h"
 #include "platform/DateTime.h"
 
 #include <QString>
@@ -42,6 +43,8 @@ struct TJournalAnswer {
 
 struct TRecoveryEnv {
     QString jobDir;
+    QString spoolDir;  // the HTTP door's jobs ("HTTP/..."); empty: none
+    TJobDirs Dirs() const { return {jobDir, spoolDir}; }
     std::function<void(const QString&)> log;  // also the job's repeated errors
     std::function<void(const TJournalAnswer&)> answered;  // optional
     // When each entry that could not be settled was first held; an entry

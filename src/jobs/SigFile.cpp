@@ -87,7 +87,7 @@ int32_t SaveFile(TCore& core, const QByteArray& FNameOhneExt, const QString& Ext
                  const std::vector<std::string>& lines, plat::TDateTime modTime)
 {
     const QByteArray copyName =
-        FNameOhneExt + plat::QToAnsi(plat::FormatDateTime("_hh-nn-ss-zzz_", modTime) + Ext + ".txt").c_str();
+        FileOf(FNameOhneExt) + plat::QToAnsi(plat::FormatDateTime("_hh-nn-ss-zzz_", modTime) + Ext + ".txt").c_str();
     plat::File out;
     if (int err = out.Create(plat::FsPath(core.DatenVerz, copyName))) return err;
     for (const std::string& line : lines)

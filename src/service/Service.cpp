@@ -2,6 +2,8 @@
 // close protocol's non-visual half and the messages to systemd.
 #include "service/Service.h"
 
+#include "service/HttpFront.h"
+
 #include "jobs/Jobs.h"
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
@@ -37,6 +39,13 @@ TService::TService(const QStringList& args, bool unattended, QObject* parent)
     };
     core.OnLongTseCallEnds = [this] { ReportToService(notifier_->LongCallEnds()); };
 
+    // A job the door spooled is taken by the next pass, from the event loop.
+    http_ = std::make_unique<THttpFront>(core, [this] {
+        QTimer::singleShot(0, this, [this] {
+            if (poll_->isActive()) AtHandlerEdge([this] { Timer1Timer(); });
+        });
+    });
+
     poll_ = new QTimer(this);
     poll_->setInterval(PollInterval);
     connect(poll_, &QTimer::timeout, this, [this] { AtHandlerEdge([this] { Timer1Timer(); }); });
@@ -46,6 +55,9 @@ TService::TService(const QStringList& args, bool unattended, QObject* parent)
     core.AktVerz = GetAktVerz();
     core.DatenVerz = core.AktVerz + "\\TSE";
     core.ExpVerz = core.AktVerz + "\\TSE_EXPO";
+    // Always scanned: jobs the door spooled in an earlier run are settled
+    // even while the door is shut now.
+    core.SpoolVerz = core.AktVerz + "\\TSE_HTTP";
 
     // Without both directories no job can be answered: the service stays
     // idle and the start-up never runs.
@@ -70,6 +82,7 @@ TService::TService(const QStringList& args, bool unattended, QObject* parent)
 TService::~TService()
 {
     poll_->stop();
+    http_->Stop();  // no answer goes out once the core is gone
     AtHandlerEdge([this] { Finish(); });
 }
 
@@ -90,7 +103,10 @@ void TService::Start()
         AtHandlerEdge([this] { CMSTART(); });
         // An error that ended the start-up has been shown; the run stays idle.
         core_.StartupFinished = true;
-        if (core_.PollSwitchedOn) poll_->start();
+        if (core_.PollSwitchedOn) {
+            poll_->start();
+            AtHandlerEdge([this] { http_->Start(); });
+        }
         ServiceStarted();
         emit StartupFinished();
     });
@@ -100,6 +116,7 @@ void TService::Timer1Timer()
 {
     if (!core_.MayPoll() || core_.PassRunning()) return;
     Abarbeiten_TseJobs(core_);
+    http_->CollectAnswers();
 }
 
 bool TService::Polling() const
@@ -198,6 +215,7 @@ void TService::CloseGranted()
 {
     core_.RequestEnd();
     poll_->stop();
+    http_->Stop();
     ReportToService(notifier_->Stopping());
 }
 

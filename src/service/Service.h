@@ -15,6 +15,7 @@
 
 class QFileSystemWatcher;
 class QTimer;
+class THttpFront;
 namespace plat { class ServiceNotifier; }
 
 class TService : public QObject {
@@ -45,6 +46,8 @@ public:
     bool Polling() const;
     // The poll timer itself, for tests of the hand-off.
     QTimer& PollTimer() { return *poll_; }
+    // The HTTP door's side in the service (open only with HTTP_PORT=).
+    THttpFront& Http() { return *http_; }
 
     // ---- Close protocol ----------------------------------------------------
     enum class CloseAnswer {
@@ -104,5 +107,6 @@ private:
     QTimer* poll_ = nullptr;
     QFileSystemWatcher* watcher_ = nullptr;
     std::unique_ptr<plat::ServiceNotifier> notifier_;
+    std::unique_ptr<THttpFront> http_;
     int lastNotifyError_ = 0;
 };
