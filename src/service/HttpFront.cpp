@@ -4,7 +4,7 @@
 #include "http/HttpRequests.h"
 #include "jobs/HealthStatus.h"
 #include "jobs/Jobs.h"
-#include "jobs/TseConnection.h"
+#include "core/TseConnection.h"
 #include "platform/Ansi.h"
 #include "platform/DateTime.h"
 #include "platform/Files.h"
@@ -326,7 +326,7 @@ void THttpFront::CollectAnswers()
 
 bool THttpFront::CanSign() const
 {
-    return core_.PollSwitchedOn && !core_.EndRequested() && core_.JobState && !core_.JobState->Tse.Lost() &&
+    return core_.PollSwitchedOn && !core_.EndRequested() && !core_.Tse.Lost() &&
            !TseSN.empty();
 }
 
