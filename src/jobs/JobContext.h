@@ -57,6 +57,10 @@ struct TJobContext {
     // never carried out again, only its answer is written again.
     std::vector<std::string> Answer;
     bool AnswerStarted = false;  // a handler has begun an answer
+    // The pass flushes the answers of signed jobs together: a signed job's
+    // answer, written whole, is left open in F for the pass's batch instead
+    // of being flushed on its own. Set for the pass's whole life.
+    bool BatchAnswers = false;
     int32_t AnswerErr = 0;       // first failure creating, writing or closing it
     bool FDatOk = false;
     plat::TDateTime DT = 0.0;
