@@ -6,16 +6,9 @@
 #pragma once
 
 #include "jobs/JobPassState.h"
-#include "platform/Files.h"
 
 #include <cstdint>
 #include <vector>
-
-struct TBatchedAnswer {
-    TPendingAnswer job;  // all a later pass needs should the flush fail
-    plat::File file;     // the answer, written whole, still open
-    int flushErr = 0;    // result of bringing it onto the disk
-};
 
 class TAnswerBatch {
 public:
@@ -27,23 +20,18 @@ public:
     {
     }
 
-    // nowMs on the monotonic clock.
-    void Add(TBatchedAnswer answer, int64_t nowMs);
+    // A job whose answer is written whole; nowMs on the monotonic clock.
+    void Add(TPendingAnswer job, int64_t nowMs);
     // Whether the batch is to be flushed before the next job: it is full,
     // or its first answer has waited long enough.
     bool ShouldClose(int64_t nowMs) const;
-    bool Empty() const { return answers_.empty(); }
-    // The answers in the order they were added; the batch is empty after.
-    std::vector<TBatchedAnswer> Take();
+    bool Empty() const { return jobs_.empty(); }
+    // The jobs in the order they were added; the batch is empty after.
+    std::vector<TPendingAnswer> Take();
 
 private:
     int maxAnswers_;
     int64_t maxWaitMs_;
     int64_t firstAt_ = 0;
-    std::vector<TBatchedAnswer> answers_;
+    std::vector<TPendingAnswer> jobs_;
 };
-
-// Brings every answer onto the disk and closes it; each answer's result is
-// in its flushErr. An answer whose flush failed is not flushed again (the
-// kernel may have dropped the pages that failed): it is to be written anew.
-void FlushAnswers(std::vector<TBatchedAnswer>& answers);

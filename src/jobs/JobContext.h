@@ -58,9 +58,10 @@ struct TJobContext {
     std::vector<std::string> Answer;
     bool AnswerStarted = false;  // a handler has begun an answer
     // The pass flushes the answers of signed jobs together: a signed job's
-    // answer, written whole, is left open in F for the pass's batch instead
-    // of being flushed on its own. Set for the pass's whole life.
+    // answer is closed unflushed (AnswerUnflushed) and joins the pass's
+    // batch. Set for the pass's whole life.
     bool BatchAnswers = false;
+    bool AnswerUnflushed = false;  // written whole and closed, not yet on the disk
     int32_t AnswerErr = 0;       // first failure creating, writing or closing it
     bool FDatOk = false;
     plat::TDateTime DT = 0.0;
@@ -90,6 +91,7 @@ struct TJobContext {
         JournalBlocked = false;
         Answer.clear();
         AnswerStarted = false;
+        AnswerUnflushed = false;
         AnswerErr = 0;
     }
 };

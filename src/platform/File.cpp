@@ -9,7 +9,6 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <utility>
 
 namespace plat {
 
@@ -47,28 +46,6 @@ File::~File()
 {
     if (fd_ >= 0)
         ::close(fd_);
-}
-
-File::File(File&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)),
-      buf_(std::move(other.buf_)),
-      pos_(std::exchange(other.pos_, 0)),
-      eof_(std::exchange(other.eof_, false))
-{
-    other.buf_.clear();
-}
-
-File& File::operator=(File&& other) noexcept
-{
-    if (this != &other) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = std::exchange(other.fd_, -1);
-        buf_ = std::move(other.buf_);
-        other.buf_.clear();
-        pos_ = std::exchange(other.pos_, 0);
-        eof_ = std::exchange(other.eof_, false);
-    }
-    return *this;
 }
 
 int File::CloseIfOpen()

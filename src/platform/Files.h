@@ -71,11 +71,6 @@ public:
     ~File();
     File(const File&) = delete;
     File& operator=(const File&) = delete;
-    // The open file changes hands (an answer kept open until it is flushed
-    // with others); the moved-from File is closed. Assigning to an open File
-    // closes it first.
-    File(File&& other) noexcept;
-    File& operator=(File&& other) noexcept;
 
     // Each returns 0 or an errno value. Paths are in the system's form and
     // go through NativePath.

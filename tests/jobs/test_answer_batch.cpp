@@ -3,16 +3,14 @@
 // long run of jobs after it.
 #include "jobs/AnswerBatch.h"
 
-#include <QFile>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace {
 
-TBatchedAnswer Answer(const char* job)
+TPendingAnswer Answer(const char* job)
 {
-    TBatchedAnswer a;
-    a.job.jobFile = job;
+    TPendingAnswer a;
+    a.jobFile = job;
     return a;
 }
 
@@ -29,10 +27,10 @@ TEST(AnswerBatch, ClosesWhenItsFirstAnswerHasWaitedLongEnough)
     EXPECT_FALSE(batch.ShouldClose(1000000 + TAnswerBatch::kMaxWaitMs - 1));
     EXPECT_TRUE(batch.ShouldClose(1000000 + TAnswerBatch::kMaxWaitMs));
 
-    const std::vector<TBatchedAnswer> taken = batch.Take();
+    const std::vector<TPendingAnswer> taken = batch.Take();
     ASSERT_EQ(taken.size(), 2u);
-    EXPECT_EQ(taken[0].job.jobFile, "A_1.TSE");
-    EXPECT_EQ(taken[1].job.jobFile, "A_2.TSE");
+    EXPECT_EQ(taken[0].jobFile, "A_1.TSE");
+    EXPECT_EQ(taken[1].jobFile, "A_2.TSE");
     EXPECT_TRUE(batch.Empty());
     EXPECT_FALSE(batch.ShouldClose(now + 3600000));
 
@@ -54,23 +52,6 @@ TEST(AnswerBatch, ClosesWhenFullHoweverFastTheJobsCame)
     batch.Add(Answer("B.TSE"), now);
     EXPECT_TRUE(batch.ShouldClose(now));
     EXPECT_EQ(batch.Take().size(), size_t(TAnswerBatch::kMaxAnswers));
-}
-
-TEST(AnswerBatch, AFlushReportsEachAnswerAndLeavesNoneOpen)
-{
-    QTemporaryDir dir;
-    std::vector<TBatchedAnswer> answers;
-    answers.push_back(Answer("A.TSE"));
-    ASSERT_EQ(answers.back().file.Create(plat::FsPath(dir.path() + "/A.SIG")), 0);
-    ASSERT_EQ(answers.back().file.WriteLine("*EOF*"), 0);
-    answers.push_back(Answer("B.TSE"));  // its file could not be created: never open
-    FlushAnswers(answers);
-    EXPECT_EQ(answers[0].flushErr, 0);
-    EXPECT_FALSE(answers[0].file.IsOpen());
-    EXPECT_NE(answers[1].flushErr, 0);
-    QFile written(dir.path() + "/A.SIG");
-    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
-    EXPECT_EQ(written.readAll(), "*EOF*\r\n");
 }
 
 }  // namespace
