@@ -1,7 +1,8 @@
 // Fair to every register: one register drops 300 receipts at once, another
-// sends a single one right after. The single receipt is answered long before
-// the flood is through; it waits for the jobs the service had in hand, not
-// for the whole flood. Answers are counted, nothing is timed.
+// sends a single one while the service works through them. The single
+// receipt is answered long before the flood is through: it waits for the
+// answers the service had in hand, not for the rest of the flood it listed.
+// Answers are counted, nothing is timed.
 #include "ServiceHarness.h"
 
 #include <QDir>
@@ -15,16 +16,22 @@ namespace {
 constexpr int kFlood = 300;
 
 // A register that drops many jobs at once writes them itself, each under a
-// name of its own (written beside, then renamed in, as the protocol asks).
-void DropJob(const QString& dir, const QString& name, int bonId)
+// name of its own, written beside and renamed in as the protocol asks. All
+// are written first and renamed in a row, so the flood stands there whole
+// at once.
+void DropFlood(const QString& dir)
 {
-    const QByteArray text = "CMD=BON\r\nKASID=Flutkasse\r\nBONID=" + QByteArray::number(bonId) +
-                            "\r\nSIGTEXT=Beleg^1.00_0.00_0.00_0.00_0.00^1.00:Bar\r\n*EOF*\r\n";
-    QFile f(dir + "/" + name + ".tmp");
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    ASSERT_EQ(f.write(text), text.size());
-    f.close();
-    ASSERT_TRUE(QFile::rename(dir + "/" + name + ".tmp", dir + "/" + name + ".TSE"));
+    for (int i = 1; i <= kFlood; ++i) {
+        const QByteArray text = "CMD=BON\r\nKASID=Flutkasse\r\nBONID=" + QByteArray::number(i) +
+                                "\r\nSIGTEXT=Beleg^1.00_0.00_0.00_0.00_0.00^1.00:Bar\r\n*EOF*\r\n";
+        QFile f(QStringLiteral("%1/FLUT_%2.tmp").arg(dir).arg(i, 4, 10, QChar('0')));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        ASSERT_EQ(f.write(text), text.size());
+    }
+    for (int i = 1; i <= kFlood; ++i) {
+        const QString name = QStringLiteral("%1/FLUT_%2").arg(dir).arg(i, 4, 10, QChar('0'));
+        ASSERT_TRUE(QFile::rename(name + ".tmp", name + ".TSE"));
+    }
 }
 
 // Answers of the flood that are complete (last line "*EOF*").
@@ -44,7 +51,10 @@ TEST(Fairness, AQuietRegistersReceiptIsAnsweredLongBeforeAnotherRegistersFloodIs
     QString why;
     ASSERT_TRUE(svc.Start(&why)) << why.toStdString();
 
-    for (int i = 1; i <= kFlood; ++i) DropJob(svc.JobDir(), QStringLiteral("FLUT_%1").arg(i, 4, 10, QChar('0')), i);
+    DropFlood(svc.JobDir());
+    // The quiet register writes once the service is well into the flood:
+    // the flood's jobs have long been listed by then.
+    for (int waited = 0; FloodAnswered(svc.JobDir()) < kFlood / 10 && waited < 60000; waited += 20) QThread::msleep(20);
     const e2e::ClientResult quiet = svc.Client({"--name", "Kasse02", "--timeout", "120", "--json", "bon", "--kasid",
                                                 "Kasse02", "--bonid", "1", "--sigtext", "Ruhig^1.00_0.00_0.00_0.00_0.00^1.00:Bar"},
                                                180000);
