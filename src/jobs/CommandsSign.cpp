@@ -205,6 +205,12 @@ void SignJob(TCore& core, TJobContext& ctx, SignKind kind)
          SignAnswerLines(kind == SignKind::Bon ? 'B' : 'T', finishRes, ctx, StartTime, TransRes.logTime, taNr,
                          TransRes.signatureCounter, TransRes.signatureValue))
         WriteSigLine(ctx, line);
+    // The pass brings it onto the disk with the other answers of its batch,
+    // and only then deletes the job.
+    if (ctx.BatchAnswers) {
+        Close_SigFileForBatch(core, ctx);
+        return;
+    }
     Close_SigFile(core, ctx);
     if (ctx.AnswerErr == 0) plat::CrashPoint("answer-flush");
 }

@@ -57,6 +57,11 @@ struct TJobContext {
     // never carried out again, only its answer is written again.
     std::vector<std::string> Answer;
     bool AnswerStarted = false;  // a handler has begun an answer
+    // The pass flushes the answers of signed jobs together: a signed job's
+    // answer is closed unflushed (AnswerUnflushed) and joins the pass's
+    // batch. Set for the pass's whole life.
+    bool BatchAnswers = false;
+    bool AnswerUnflushed = false;  // written whole and closed, not yet on the disk
     int32_t AnswerErr = 0;       // first failure creating, writing or closing it
     bool FDatOk = false;
     plat::TDateTime DT = 0.0;
@@ -86,6 +91,7 @@ struct TJobContext {
         JournalBlocked = false;
         Answer.clear();
         AnswerStarted = false;
+        AnswerUnflushed = false;
         AnswerErr = 0;
     }
 };

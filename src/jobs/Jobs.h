@@ -50,6 +50,9 @@ void Rewrite_SigFile(TCore& core, TJobContext& ctx);
 void WriteSigLine(TJobContext& ctx, const std::string& line);
 // Brings the answer onto the disk and closes it; sets ctx.IORes.
 void Close_SigFile(TCore& core, TJobContext& ctx);
+// Closes the answer without its flush, which the pass makes for its whole
+// batch of answers (ctx.AnswerUnflushed); sets ctx.IORes.
+void Close_SigFileForBatch(TCore& core, TJobContext& ctx);
 // One attempt at a whole answer: created, written, on the disk, closed.
 int32_t WriteAnswerFile(const plat::FsPath& path, const std::vector<std::string>& lines);
 // The "/F" copy of a job's or answer's lines, made from what was read or

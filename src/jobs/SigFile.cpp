@@ -44,7 +44,9 @@ void WriteSigLine(TJobContext& ctx, const std::string& line)
     if (ctx.AnswerErr == 0) ctx.AnswerErr = ctx.F.WriteLine(line);
 }
 
-void Close_SigFile(TCore& core, TJobContext& ctx)
+namespace {
+
+void CloseSigFile(TCore& core, TJobContext& ctx, bool flush)
 {
     const QString name = ctx.AktKas + ".SIG";
     // Nothing was created: the creation's error stands.
@@ -53,7 +55,8 @@ void Close_SigFile(TCore& core, TJobContext& ctx)
     // the disk first: a power cut must not leave a job with neither its
     // file nor its answer. Only the flush can be retried; a close gives the
     // descriptor up whatever it reports.
-    for (int Versuch = 1; Versuch <= kSigAttempts; ++Versuch) {
+    ctx.IORes = 0;
+    for (int Versuch = 1; flush && Versuch <= kSigAttempts; ++Versuch) {
         ctx.IORes = ctx.F.Sync();
         if (ctx.IORes == 0 || ctx.IORes == EBADF) break;
         core.Delay(500);
@@ -71,6 +74,19 @@ void Close_SigFile(TCore& core, TJobContext& ctx)
     core.ZelnorsTestLog(ctx.FDatOk
                             ? name + " CloseFile erfolgt (FTime " + plat::FormatDateTime("hh:nn:ss:zzz", ctx.DT) + ")"
                             : name + " CloseFile erfolgt (FTime unbekannt)");
+}
+
+}  // namespace
+
+void Close_SigFile(TCore& core, TJobContext& ctx)
+{
+    CloseSigFile(core, ctx, true);
+}
+
+void Close_SigFileForBatch(TCore& core, TJobContext& ctx)
+{
+    CloseSigFile(core, ctx, false);
+    ctx.AnswerUnflushed = ctx.AnswerErr == 0;
 }
 
 int32_t WriteAnswerFile(const plat::FsPath& path, const std::vector<std::string>& lines)
