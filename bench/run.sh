@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds, then prints in one run on this machine:
 #   - the software TSE's own rate (start+finish pairs per second through the
-#     C interface): the limit the service can reach;
+#     C interface): the limit the service can reach; measured again after the
+#     service's figures;
 #   - a burst of BON jobs through the running service: throughput, p50/p95
 #     latency from the rename of a job file to its complete answer, and the
 #     ratio of that throughput to the TSE's own rate;
@@ -101,6 +102,11 @@ pid=
 # The end line "|Vok_TSE beendet" goes to the log file with its time stamp only.
 tail -n 1 "$prog/Vok_TSE.LOG" | grep -q '  Vok_TSE beendet.$' && echo "service ended cleanly" ||
   echo "service did not log its end" >&2
+
+# The TSE's rate swings with the disk and the machine's load: measured again
+# after the service, so that a run whose conditions changed shows it.
+echo "== software TSE again, after the service"
+"$bin/softtse_bench" 1000
 
 # verify: the archive is written first (not timed), then verify runs alone
 # under /usr/bin/time: elapsed and processor seconds, peak resident memory.
