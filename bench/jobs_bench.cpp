@@ -16,6 +16,7 @@
 #include "vok-tse-client/JobText.h"
 
 #include <QFile>
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -101,6 +102,14 @@ Pending Drop(const QString& dir, const char* prefix, int first, int count, const
     return pending;
 }
 
+// The moment of the first hand-over among `pending`.
+Clock::time_point FirstHandOver(const Pending& pending)
+{
+    Clock::time_point first = Clock::now();
+    for (const auto& [name, at] : pending) first = std::min(first, at);
+    return first;
+}
+
 Run Burst(const QString& dir, AnswerWatch& watch, int count)
 {
     Run run;
@@ -144,9 +153,7 @@ Run Drain(const QString& dir, AnswerWatch& watch, int count)
 {
     Run run;
     Pending pending = Drop(dir, "DRAIN", 0, count, "BENCH-KASSE-01", run);
-    const auto begin = pending.empty() ? Clock::now() : std::min_element(pending.begin(), pending.end(), [](auto& a, auto& b) {
-        return a.second < b.second;
-    })->second;
+    const auto begin = FirstHandOver(pending);
     Await(dir, watch, pending, run, std::chrono::seconds(60 + count / 5));
     run.seconds = std::chrono::duration<double>(Clock::now() - begin).count();
     return run;
@@ -163,8 +170,8 @@ struct FloodRuns {
 FloodRuns Flood(const QString& dir, AnswerWatch& watch, int count)
 {
     FloodRuns r;
-    const auto begin = Clock::now();
     Pending flood = Drop(dir, "FLOOD", 0, count, "BENCH-KASSE-01", r.flood);
+    const auto begin = FirstHandOver(flood);
     Pending quiet;
     int sent = 0;
     const auto deadline = Clock::now() + std::chrono::seconds(60 + count / 5);
