@@ -1,33 +1,28 @@
-// Measures the running service through its job directory: a burst of BON
+// Measures the running service through its job directory and prints each
+// figure beside the software TSE's own rate of the same run: a burst of BON
 // jobs (throughput, latency from the rename of each job file to its complete
-// answer), single BON jobs one after another, and the service's processor
-// time while idle and its peak resident memory. Prints figures; asserts
-// nothing. Linux only: answers are noticed through inotify, the service's
-// figures come from /proc.
+// answer), single BON jobs one after another, a quiet register's jobs while
+// another register floods the directory, a large drain dropped at once, and
+// the service's processor time while idle, alone and beside answers that
+// nobody collects, and its peak resident memory. Prints figures; asserts
+// nothing. Linux only.
 //
 //   vok_tse_bench --dir JOBDIR --pid PID [--burst 1000] [--single 100]
-//                 [--idle 30] [--tse-rate PAIRS_PER_SECOND]
-#include "vok-tse-client/Answer.h"
+//                 [--flood 500] [--drain 10000] [--idle 30]
+//                 [--uncollected 10000] [--tse-rate PAIRS_PER_SECOND]
+#include "ServiceWatch.h"
+
 #include "vok-tse-client/JobExchange.h"
 #include "vok-tse-client/JobText.h"
 
 #include <QFile>
 #include <algorithm>
-#include <cmath>
-#include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <fstream>
-#include <map>
-#include <poll.h>
-#include <sstream>
 #include <string>
-#include <sys/inotify.h>
 #include <thread>
-#include <unistd.h>
-#include <vector>
 
-using Clock = std::chrono::steady_clock;
+using namespace bench;
 using namespace vokclient;
 
 namespace {
@@ -37,8 +32,11 @@ struct Args {
     long pid = 0;
     int burst = 1000;
     int single = 100;
+    int flood = 500;
+    int drain = 10000;
     int idleSeconds = 30;
-    double tseRate = 0;
+    int uncollected = 10000;
+    double tseRate = 0;  // start+finish pairs per second
 };
 
 bool ParseArgs(int argc, char** argv, Args& a)
@@ -50,128 +48,76 @@ bool ParseArgs(int argc, char** argv, Args& a)
         else if (k == "--pid") a.pid = std::atol(v);
         else if (k == "--burst") a.burst = std::atoi(v);
         else if (k == "--single") a.single = std::atoi(v);
+        else if (k == "--flood") a.flood = std::atoi(v);
+        else if (k == "--drain") a.drain = std::atoi(v);
         else if (k == "--idle") a.idleSeconds = std::atoi(v);
+        else if (k == "--uncollected") a.uncollected = std::atoi(v);
         else if (k == "--tse-rate") a.tseRate = std::atof(v);
         else return false;
     }
     return !a.dir.isEmpty() && a.pid > 0 && argc % 2 == 1;
 }
 
-// Tells which answers in the job directory have been closed or renamed in.
-class AnswerWatch {
-public:
-    explicit AnswerWatch(const QString& dir)
-    {
-        fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-        if (fd_ >= 0 && inotify_add_watch(fd_, QFile::encodeName(dir).constData(), IN_CLOSE_WRITE | IN_MOVED_TO) < 0) {
-            ::close(fd_);
-            fd_ = -1;
-        }
-    }
-    ~AnswerWatch()
-    {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    AnswerWatch(const AnswerWatch&) = delete;
-    AnswerWatch& operator=(const AnswerWatch&) = delete;
-    bool ok() const { return fd_ >= 0; }
-
-    // Job names whose .SIG file changed; waits up to timeoutMs for the first.
-    std::vector<std::string> Next(int timeoutMs)
-    {
-        std::vector<std::string> names;
-        pollfd p{fd_, POLLIN, 0};
-        if (::poll(&p, 1, timeoutMs) <= 0) return names;
-        alignas(inotify_event) char buf[64 * 1024];
-        for (;;) {
-            const ssize_t n = ::read(fd_, buf, sizeof buf);
-            if (n <= 0) break;
-            for (ssize_t off = 0; off < n;) {
-                const auto* e = reinterpret_cast<const inotify_event*>(buf + off);
-                if (e->len > 0) {
-                    const std::string file = e->name;
-                    if (file.size() > 4 && file.compare(file.size() - 4, 4, ".SIG") == 0)
-                        names.push_back(file.substr(0, file.size() - 4));
-                }
-                off += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
-            }
-        }
-        return names;
-    }
-
-private:
-    int fd_ = -1;
-};
-
-QByteArray BonJob(int i)
+QByteArray BonJob(int i, const char* kasid)
 {
     Job job;
     job.command = Command::Bon;
-    job.kasid = "BENCH-KASSE-01";
+    job.kasid = kasid;
     job.bonid = QByteArray::number(i);
     job.sigtext = "Beleg^12.50_0.00_0.00_0.00_0.00^12.50:Bar";
     return JobFileBytes(job);
 }
 
-struct Run {
-    std::vector<double> latencyMs;
-    double seconds = 0;
-    int errors = 0;
-    int missing = 0;
-};
-
-// Takes the answer of `name` if it is complete: records it and removes it.
-bool Collect(const QString& dir, const std::string& name, Clock::time_point submitted, Run& run)
+std::string Name(const char* prefix, int i)
 {
-    JobFiles files{dir, QString::fromStdString(name)};
-    QFile f(files.answer());
-    if (!f.open(QIODevice::ReadOnly)) return false;
-    const QByteArray bytes = f.readAll();
-    f.close();
-    if (!IsCompleteAnswer(bytes)) return false;
-    run.latencyMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - submitted).count());
-    if (!bytes.startsWith("CMD=BON OK")) ++run.errors;
-    RemoveAnswer(files);
-    return true;
+    char name[32];
+    std::snprintf(name, sizeof name, "%s%05d", prefix, i);
+    return name;
 }
 
-void Await(const QString& dir, AnswerWatch& watch, std::map<std::string, Clock::time_point>& pending, Run& run,
-           std::chrono::seconds limit)
+// Hands `count` jobs over at once, as registers that were offline do: every
+// job file is written under its temporary name first, then all are renamed
+// to *.TSE in a row. The rename is each job's moment of hand-over.
+Pending Drop(const QString& dir, const char* prefix, int first, int count, const char* kasid, Run& run)
 {
-    const auto deadline = Clock::now() + limit;
-    while (!pending.empty() && Clock::now() < deadline) {
-        const std::vector<std::string> changed = watch.Next(200);
-        if (changed.empty()) {
-            // No notice for a while: look at every pending answer once.
-            for (auto it = pending.begin(); it != pending.end();)
-                it = Collect(dir, it->first, it->second, run) ? pending.erase(it) : std::next(it);
+    std::vector<JobFiles> jobs;
+    for (int i = first; i < first + count; ++i) {
+        JobFiles files{dir, QString::fromStdString(Name(prefix, i))};
+        std::ofstream out(QFile::encodeName(files.temporary()).toStdString(), std::ios::binary);
+        const QByteArray bytes = BonJob(i, kasid);
+        if (!out.write(bytes.constData(), bytes.size()) || !out.flush()) {
+            ++run.missing;
             continue;
         }
-        for (const std::string& name : changed) {
-            const auto it = pending.find(name);
-            if (it != pending.end() && Collect(dir, name, it->second, run)) pending.erase(it);
-        }
+        jobs.push_back(files);
     }
-    run.missing += static_cast<int>(pending.size());
+    Pending pending;
+    for (const JobFiles& files : jobs) {
+        if (std::rename(QFile::encodeName(files.temporary()).constData(), QFile::encodeName(files.job()).constData()) != 0) {
+            ++run.missing;
+            continue;
+        }
+        pending.emplace(files.name.toStdString(), Clock::now());
+    }
+    return pending;
 }
 
-double Percentile(std::vector<double> v, double p)
+// The moment of the first hand-over among `pending`.
+Clock::time_point FirstHandOver(const Pending& pending)
 {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    const size_t rank = static_cast<size_t>(std::max(1.0, std::ceil(p / 100.0 * v.size())));
-    return v[std::min(rank, v.size()) - 1];
+    Clock::time_point first = Clock::now();
+    for (const auto& [name, at] : pending) first = std::min(first, at);
+    return first;
 }
 
 Run Burst(const QString& dir, AnswerWatch& watch, int count)
 {
     Run run;
-    std::map<std::string, Clock::time_point> pending;
+    Pending pending;
     const auto begin = Clock::now();
     for (int i = 0; i < count; ++i) {
-        char name[32];
-        std::snprintf(name, sizeof name, "BURST%04d", i);
-        const SubmitResult s = SubmitJob({dir, QString::fromLatin1(name)}, BonJob(i));
+        const std::string name = Name("BURST", i);
+        const SubmitResult s = SubmitJob({dir, QString::fromStdString(name)}, BonJob(i, "BENCH-KASSE-01"));
         if (s.exitCode != 0) {
             std::fprintf(stderr, "%s\n", s.error.toLocal8Bit().constData());
             ++run.missing;
@@ -189,10 +135,9 @@ Run Singles(const QString& dir, AnswerWatch& watch, int count)
     Run run;
     const auto begin = Clock::now();
     for (int i = 0; i < count; ++i) {
-        char name[32];
-        std::snprintf(name, sizeof name, "SINGLE%03d", i);
-        std::map<std::string, Clock::time_point> pending;
-        if (SubmitJob({dir, QString::fromLatin1(name)}, BonJob(i)).exitCode != 0) {
+        const std::string name = Name("SINGLE", i);
+        Pending pending;
+        if (SubmitJob({dir, QString::fromStdString(name)}, BonJob(i, "BENCH-KASSE-01")).exitCode != 0) {
             ++run.missing;
             continue;
         }
@@ -203,33 +148,77 @@ Run Singles(const QString& dir, AnswerWatch& watch, int count)
     return run;
 }
 
-// utime + stime of the process, in seconds.
-double ProcessorSeconds(long pid)
+// All jobs dropped at once; from the first rename to the last answer.
+Run Drain(const QString& dir, AnswerWatch& watch, int count)
 {
-    std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(f, line);
-    const size_t close = line.rfind(')');
-    if (close == std::string::npos) return -1;
-    std::istringstream rest(line.substr(close + 2));
-    std::string field;
-    unsigned long long utime = 0, stime = 0;
-    for (int i = 3; i <= 15 && rest >> field; ++i) {
-        if (i == 14) utime = std::stoull(field);
-        if (i == 15) stime = std::stoull(field);
-    }
-    return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
+    Run run;
+    Pending pending = Drop(dir, "DRAIN", 0, count, "BENCH-KASSE-01", run);
+    const auto begin = FirstHandOver(pending);
+    Await(dir, watch, pending, run, std::chrono::seconds(60 + count / 5));
+    run.seconds = std::chrono::duration<double>(Clock::now() - begin).count();
+    return run;
 }
 
-// The status line's value in kB, e.g. "VmHWM".
-long StatusKb(long pid, const std::string& key)
+struct FloodRuns {
+    Run flood;
+    Run quiet;
+};
+
+// One register drops `count` jobs at once; once the service has answered the
+// first of them, a second register hands over one job at a time (the next
+// once the previous is answered) until the flood is through.
+FloodRuns Flood(const QString& dir, AnswerWatch& watch, int count)
 {
-    std::ifstream f("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(f, line))
-        if (line.compare(0, key.size() + 1, key + ":") == 0) return std::atol(line.c_str() + key.size() + 1);
-    return -1;
+    FloodRuns r;
+    Pending flood = Drop(dir, "FLOOD", 0, count, "BENCH-KASSE-01", r.flood);
+    const auto begin = FirstHandOver(flood);
+    Pending quiet;
+    int sent = 0;
+    const auto deadline = Clock::now() + std::chrono::seconds(60 + count / 5);
+    while ((!flood.empty() || !quiet.empty()) && Clock::now() < deadline) {
+        if (quiet.empty() && !flood.empty() && !r.flood.latencyMs.empty()) {
+            Pending one = Drop(dir, "QUIET", sent++, 1, "BENCH-KASSE-02", r.quiet);
+            quiet.insert(one.begin(), one.end());
+        }
+        CollectSome(dir, watch, {{&flood, &r.flood}, {&quiet, &r.quiet}}, 200);
+    }
+    r.flood.missing += static_cast<int>(flood.size());
+    r.quiet.missing += static_cast<int>(quiet.size());
+    r.flood.seconds = std::chrono::duration<double>(Clock::now() - begin).count();
+    return r;
 }
+
+double IdlePercent(long pid, int seconds)
+{
+    const double before = ProcessorSeconds(pid);
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    return 100.0 * (ProcessorSeconds(pid) - before) / seconds;
+}
+
+// Answers that the registers never collected, as a shop's directory
+// gathers them; removed again after the measurement.
+class Uncollected {
+public:
+    Uncollected(const QString& dir, int count)
+    {
+        for (int i = 0; i < count; ++i) {
+            const std::string path = QFile::encodeName(dir).toStdString() + "/" + Name("UNCOLLECTED", i) + ".SIG";
+            std::ofstream out(path, std::ios::binary);
+            out << "CMD=BON OK\r\nKASID=BENCH-KASSE-03\r\n*EOF*\r\n";
+            if (out) paths_.push_back(path);
+        }
+    }
+    ~Uncollected()
+    {
+        for (const std::string& p : paths_) std::remove(p.c_str());
+    }
+    Uncollected(const Uncollected&) = delete;
+    Uncollected& operator=(const Uncollected&) = delete;
+    size_t count() const { return paths_.size(); }
+
+private:
+    std::vector<std::string> paths_;
+};
 
 void Report(const char* what, const Run& r, int count)
 {
@@ -241,14 +230,20 @@ void Report(const char* what, const Run& r, int count)
     std::printf("\n");
 }
 
+void ReportRatio(const char* what, const Run& r, double tseRate)
+{
+    if (tseRate > 0 && r.seconds > 0)
+        std::printf("%s throughput / TSE's own rate: %.2f\n", what, r.latencyMs.size() / r.seconds / tseRate);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     Args a;
     if (!ParseArgs(argc, argv, a)) {
-        std::fprintf(stderr, "usage: vok_tse_bench --dir JOBDIR --pid PID [--burst N] [--single N] [--idle S] "
-                             "[--tse-rate R]\n");
+        std::fprintf(stderr, "usage: vok_tse_bench --dir JOBDIR --pid PID [--burst N] [--single N] [--flood N] "
+                             "[--drain N] [--idle S] [--uncollected N] [--tse-rate R]\n");
         return 64;
     }
     AnswerWatch watch(a.dir);
@@ -256,19 +251,54 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "cannot watch %s\n", a.dir.toLocal8Bit().constData());
         return 74;
     }
+    // The TSE's own time for one start+finish pair, the unit of the latencies.
+    const double pairMs = a.tseRate > 0 ? 1000.0 / a.tseRate : 0;
+    if (pairMs > 0) std::printf("TSE's own rate: %.1f pairs/s = %.2f ms a pair\n", a.tseRate, pairMs);
+
     if (a.burst > 0) {
         const Run burst = Burst(a.dir, watch, a.burst);
         Report("burst", burst, a.burst);
-        if (a.tseRate > 0 && burst.seconds > 0)
-            std::printf("burst throughput / TSE's own rate: %.2f\n", burst.latencyMs.size() / burst.seconds / a.tseRate);
+        ReportRatio("burst", burst, a.tseRate);
     }
-    if (a.single > 0) Report("single", Singles(a.dir, watch, a.single), a.single);
+    double singleP50 = 0;
+    if (a.single > 0) {
+        const Run single = Singles(a.dir, watch, a.single);
+        Report("single", single, a.single);
+        singleP50 = Percentile(single.latencyMs, 50);
+        if (pairMs > 0) std::printf("single p50 above the TSE's pair time: %.1f ms\n", singleP50 - pairMs);
+    }
+    if (a.flood > 0) {
+        const FloodRuns f = Flood(a.dir, watch, a.flood);
+        Report("flood (register 1)", f.flood, a.flood);
+        const Run& q = f.quiet;
+        std::printf("quiet register during the flood: %d jobs, latency p50 %.1f ms, max %.1f ms", static_cast<int>(q.latencyMs.size()),
+                    Percentile(q.latencyMs, 50), Percentile(q.latencyMs, 100));
+        if (q.errors || q.missing) std::printf("; %d ERR answers, %d unanswered", q.errors, q.missing);
+        std::printf("\n");
+        if (pairMs > 0 && !q.latencyMs.empty()) {
+            const double p50 = Percentile(q.latencyMs, 50), worst = Percentile(q.latencyMs, 100);
+            std::printf("quiet register's job during the flood: p50 %.1f TSE pair times, max %.1f; "
+                        "p50 above its own single p50: %.1f TSE pair times\n",
+                        p50 / pairMs, worst / pairMs, (p50 - singleP50) / pairMs);
+        }
+    }
+    if (a.drain > 0) {
+        const Run drain = Drain(a.dir, watch, a.drain);
+        Report("drain", drain, a.drain);
+        ReportRatio("drain", drain, a.tseRate);
+        std::printf("drain: peak resident memory so far %.1f MB, resident now %.1f MB\n",
+                    StatusKb(a.pid, "VmHWM") / 1024.0, StatusKb(a.pid, "VmRSS") / 1024.0);
+    }
     if (a.idleSeconds > 0) {
-        const double before = ProcessorSeconds(a.pid);
-        std::this_thread::sleep_for(std::chrono::seconds(a.idleSeconds));
-        const double used = ProcessorSeconds(a.pid) - before;
-        std::printf("idle: %.2f s processor time in %d s = %.2f %% of a core\n", used, a.idleSeconds,
-                    100.0 * used / a.idleSeconds);
+        // What the runs above left for the pass settles first.
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        std::printf("idle: %.3f %% of a core over %d s\n", IdlePercent(a.pid, a.idleSeconds), a.idleSeconds);
+        if (a.uncollected > 0) {
+            const Uncollected answers(a.dir, a.uncollected);
+            std::this_thread::sleep_for(std::chrono::seconds(2));
+            std::printf("idle beside %zu uncollected answers: %.3f %% of a core over %d s\n", answers.count(),
+                        IdlePercent(a.pid, a.idleSeconds), a.idleSeconds);
+        }
     }
     std::printf("peak resident memory: %.1f MB\n", StatusKb(a.pid, "VmHWM") / 1024.0);
     return 0;

@@ -1,27 +1,40 @@
 #!/usr/bin/env bash
 # Builds, then prints in one run on this machine:
 #   - the software TSE's own rate (start+finish pairs per second through the
-#     C interface): the limit the service can reach;
+#     C interface): the limit the service can reach; measured again after the
+#     service's figures;
 #   - a burst of BON jobs through the running service: throughput, p50/p95
 #     latency from the rename of a job file to its complete answer, and the
 #     ratio of that throughput to the TSE's own rate;
-#   - single BON jobs one after another: p50/p95 latency;
-#   - the service's processor time while idle, and its peak resident memory;
+#   - single BON jobs one after another: p50/p95 latency, and how far the
+#     p50 lies above the TSE's own pair time;
+#   - a quiet register's jobs while another register's FLOOD jobs wait (in
+#     TSE pair times);
+#   - DRAIN jobs dropped at once: throughput, ratio to the TSE, memory;
+#   - the service's processor time while idle, alone and beside UNCOLLECTED
+#     answers that nobody collects, and its peak resident memory;
 #   - vok-tse-client verify: log messages per second and peak resident memory
 #     over an export of VERIFY_MESSAGES messages on brainpoolP384r1 (as our
 #     TSE signs), and with VERIFY_LARGE set over a large export of that many
-#     messages on NIST P-256 with 600-byte receipts (800000: about 1 GB).
+#     messages on NIST P-256 with 600-byte receipts (800000: about 1 GB);
+#     each beside the messages per second the TSE signs (two a pair).
 # The service runs unattended (no window system) in a fresh program directory on a
 # fresh software-TSE drive. Figures only: nothing here passes or fails.
 #
-#   BUILD_DIR=build bench/run.sh [BURST=1000] [SINGLE=100] [IDLE=30] [VERIFY_MESSAGES=20000] [VERIFY_LARGE=0]
+#   BUILD_DIR=build bench/run.sh    with these in the environment (defaults):
+#     BURST=1000 SINGLE=100 FLOOD=500 DRAIN=10000 IDLE=30 UNCOLLECTED=10000
+#     VERIFY_MESSAGES=20000 VERIFY_LARGE=0
+#   A quick run: BURST=100 SINGLE=20 FLOOD=100 DRAIN=500 IDLE=5 UNCOLLECTED=1000 VERIFY_MESSAGES=1000
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
 [[ $build = /* ]] || build=$root/$build
 burst=${BURST:-1000}
 single=${SINGLE:-100}
+flood=${FLOOD:-500}
+drain=${DRAIN:-10000}
 idle=${IDLE:-30}
+uncollected=${UNCOLLECTED:-10000}
 verify_messages=${VERIFY_MESSAGES:-20000}
 verify_large=${VERIFY_LARGE:-0}
 
@@ -79,9 +92,9 @@ if [[ -z $ready ]]; then
   exit 1
 fi
 
-echo "== service, BON jobs (burst $burst, single $single), idle ${idle} s"
-"$bin/vok_tse_bench" --dir "$prog/TSE" --pid "$pid" --burst "$burst" --single "$single" --idle "$idle" \
-  ${tse_rate:+--tse-rate "$tse_rate"}
+echo "== service, BON jobs (burst $burst, single $single, flood $flood, drain $drain), idle ${idle} s (beside $uncollected uncollected answers)"
+"$bin/vok_tse_bench" --dir "$prog/TSE" --pid "$pid" --burst "$burst" --single "$single" --flood "$flood" \
+  --drain "$drain" --idle "$idle" --uncollected "$uncollected" ${tse_rate:+--tse-rate "$tse_rate"}
 
 kill -TERM "$pid"
 wait "$pid" || true
@@ -90,6 +103,11 @@ pid=
 tail -n 1 "$prog/Vok_TSE.LOG" | grep -q '  Vok_TSE beendet.$' && echo "service ended cleanly" ||
   echo "service did not log its end" >&2
 
+# The TSE's rate swings with the disk and the machine's load: measured again
+# after the service, so that a run whose conditions changed shows it.
+echo "== software TSE again, after the service"
+"$bin/softtse_bench" 1000
+
 # verify: the archive is written first (not timed), then verify runs alone
 # under /usr/bin/time: elapsed and processor seconds, peak resident memory.
 verify_rate() {  # label, archive, messages
@@ -97,7 +115,9 @@ verify_rate() {  # label, archive, messages
   out=$( { /usr/bin/time -f "%e %U %S %M" "$bin/vok-tse-client" verify "$2" >/dev/null; } 2>&1 | tail -n 1)
   read -r elapsed user sys peak <<<"$out"
   awk -v l="$1" -v n="$3" -v e="$elapsed" -v u="$user" -v s="$sys" -v p="$peak" -v size="$(stat -c %s "$2")" \
-    'BEGIN { printf "%s: %d log messages (%.0f MB) in %.1f s: %.0f log messages per second, %.1f s processor time, peak resident memory %.1f MB\n", l, n, size / 1e6, e, n / e, u + s, p / 1024 }'
+    -v tse="${tse_rate:-0}" \
+    'BEGIN { printf "%s: %d log messages (%.0f MB) in %.1f s: %.0f log messages per second, %.1f s processor time, peak resident memory %.1f MB\n", l, n, size / 1e6, e, n / e, u + s, p / 1024
+             if (tse > 0) printf "%s: verify checks %.1f times as many log messages a second as the TSE signs (%.0f)\n", l, n / e / (2 * tse), 2 * tse }'
 }
 if (( verify_messages > 0 )); then
   echo "== vok-tse-client verify, brainpoolP384r1 (the TSE above signs $tse_rate pairs per second)"

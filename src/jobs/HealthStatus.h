@@ -1,8 +1,10 @@
 // The status file Vok_TSE.status.json in the job directory: how the service
 // and its TSE are, for monitoring and for cash registers on other machines,
 // which see only that share. Written beside and renamed into place, on every
-// change of its content and at least every 10 seconds, so that its age tells
-// whether the service still runs.
+// change of its content and otherwise once a minute, so that its age tells
+// whether the service still runs (the health command takes a file older than
+// three minutes for a stopped service). An idle service rewrites nothing more
+// often than that.
 #pragma once
 
 #include "platform/DateTime.h"
@@ -54,7 +56,10 @@ std::optional<plat::TDateTime> ParseTseDate(const std::string& text);
 class THealthWriter {
 public:
     using Clock = std::function<plat::TDateTime()>;
-    static constexpr double kRefresh = 10.0 / 86400.0;  // days
+    // Also how often the job pass reads the TSE's figures and the disk's
+    // free bytes for the file while idle: the free bytes change all the time
+    // on a busy disk, and each change would be a write.
+    static constexpr double kRefresh = 60.0 / 86400.0;  // days
 
     explicit THealthWriter(Clock now = plat::Now);
 

@@ -3,6 +3,8 @@
 #include "platform/Paths.h"
 
 #include <QFile>
+#include <QStringView>
+#include <climits>
 #include <cstring>
 #include <dirent.h>
 #include <memory>
@@ -11,19 +13,18 @@ namespace plat {
 
 namespace {
 
-// "*" any run of characters, "?" exactly one; letter case ignored in every
-// script, not only in ASCII.
-bool WildcardMatch(const QString& pattern, const QString& name)
+// "*" any run of characters, "?" exactly one, on a pattern and a name that
+// are both case folded already.
+template <typename C>
+bool FoldedMatch(const C* p, qsizetype pn, const C* n, qsizetype nn)
 {
-    const QString p = pattern.toCaseFolded();
-    const QString n = name.toCaseFolded();
     qsizetype pi = 0, ni = 0;
     qsizetype starP = -1, starN = 0;
-    while (ni < n.size()) {
-        if (pi < p.size() && (p.at(pi) == QLatin1Char('?') || p.at(pi) == n.at(ni))) {
+    while (ni < nn) {
+        if (pi < pn && (p[pi] == C('?') || p[pi] == n[ni])) {
             ++pi;
             ++ni;
-        } else if (pi < p.size() && p.at(pi) == QLatin1Char('*')) {
+        } else if (pi < pn && p[pi] == C('*')) {
             starP = pi++;
             starN = ni;
         } else if (starP >= 0) {
@@ -33,13 +34,72 @@ bool WildcardMatch(const QString& pattern, const QString& name)
             return false;
         }
     }
-    while (pi < p.size() && p.at(pi) == QLatin1Char('*'))
+    while (pi < pn && p[pi] == C('*'))
         ++pi;
-    return pi == p.size();
+    return pi == pn;
+}
+
+// Letter case ignored in every script, not only in ASCII.
+bool WildcardMatch(const QString& foldedPattern, const QString& name)
+{
+    const QString n = name.toCaseFolded();
+    return FoldedMatch(QStringView(foldedPattern).utf16(), foldedPattern.size(), QStringView(n).utf16(), n.size());
 }
 
 struct DirCloser {
     void operator()(DIR* d) const { ::closedir(d); }
+};
+
+bool IsAscii(const char* text)
+{
+    for (; *text; ++text)
+        if (static_cast<unsigned char>(*text) >= 0x80) return false;
+    return true;
+}
+
+// For an ASCII pattern and an ASCII name case folding is only A-Z to a-z:
+// no decoding and no allocation per entry.
+bool AsciiWildcardMatch(const QByteArray& foldedPattern, const char* name)
+{
+    char folded[NAME_MAX + 1];
+    qsizetype n = 0;
+    for (; name[n] != '\0'; ++n) {
+        if (n == NAME_MAX) return false;  // no longer entry name exists
+        const char c = name[n];
+        folded[n] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    return FoldedMatch(foldedPattern.constData(), foldedPattern.size(), folded, n);
+}
+
+// A pattern prepared once for a whole scan. A directory with thousands of
+// answers nobody collects is scanned four times a second: each name is
+// decided from the directory listing alone, and the names of the usual
+// kind (ASCII) without building a string for them.
+class NamePattern {
+public:
+    explicit NamePattern(const QString& pattern)
+        : everything_(pattern == QLatin1String("*.*")),
+          ascii_(IsAscii(pattern.toUtf8().constData())),
+          folded_(pattern.toCaseFolded()),
+          foldedBytes_(ascii_ ? folded_.toLatin1() : QByteArray())
+    {
+    }
+
+    bool Matches(const char* name) const
+    {
+        // "*.*" means every name on the system's home platform, also one
+        // without a dot.
+        if (everything_) return true;
+        if (ascii_ && IsAscii(name)) return AsciiWildcardMatch(foldedBytes_, name);
+        // Other scripts fold in more ways (U+017F folds to "s"): the full rule.
+        return WildcardMatch(folded_, DisplayName(QByteArray(name)));
+    }
+
+private:
+    bool everything_;
+    bool ascii_;
+    QString folded_;
+    QByteArray foldedBytes_;
 };
 
 }  // namespace
@@ -60,9 +120,7 @@ int FindEntries(const QString& dir, const QString& pattern, QList<QByteArray>& n
     std::unique_ptr<DIR, DirCloser> d(::opendir(QFile::encodeName(NativePath(dir)).constData()));
     if (!d)
         return errno;
-    // "*.*" means every name on the system's home platform, also one without
-    // a dot.
-    const bool everything = pattern == QLatin1String("*.*");
+    const NamePattern wanted(pattern);
     for (;;) {
         errno = 0;
         const dirent* e = ::readdir(d.get());
@@ -72,9 +130,10 @@ int FindEntries(const QString& dir, const QString& pattern, QList<QByteArray>& n
         }
         if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0)
             continue;
-        const QByteArray raw(e->d_name);
-        if (everything || WildcardMatch(pattern, DisplayName(raw)))
-            names.append(raw);
+        // Only the name the directory lists is looked at: no entry is
+        // opened or stat'ed to decide.
+        if (wanted.Matches(e->d_name))
+            names.append(QByteArray(e->d_name));
     }
 }
 

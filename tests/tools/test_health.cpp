@@ -61,12 +61,16 @@ TEST(HealthRules, NotRunningWithoutFileWhenStaleOrWhenItsProcessIsGone)
     EXPECT_EQ(JudgeHealth(none).exitCode, HealthNotRunning);
 
     HealthFacts stale = Healthy();
-    stale.status["updated"] = "2026-03-01T09:58:59+01:00";  // 61 s
+    // The service refreshes the file once a minute: three missed refreshes
+    // mean it is gone, one or two late ones do not.
+    stale.status["updated"] = "2026-03-01T09:56:59+01:00";  // 181 s
     EXPECT_EQ(JudgeHealth(stale).exitCode, HealthNotRunning);
-    stale.status["updated"] = "2026-03-01T09:59:00+01:00";  // 60 s: still fresh
+    stale.status["updated"] = "2026-03-01T09:57:00+01:00";  // 180 s: still fresh
+    EXPECT_EQ(JudgeHealth(stale).exitCode, HealthOk);
+    stale.status["updated"] = "2026-03-01T09:58:30+01:00";  // 90 s, one refresh late
     EXPECT_EQ(JudgeHealth(stale).exitCode, HealthOk);
     // The same moment written in another offset.
-    stale.status["updated"] = "2026-03-01T08:59:50Z";
+    stale.status["updated"] = "2026-03-01T08:57:10Z";
     EXPECT_EQ(JudgeHealth(stale).exitCode, HealthOk);
 
     HealthFacts gone = Healthy();

@@ -19,7 +19,9 @@ inline constexpr const char* StatusFileName = "Vok_TSE.status.json";
 enum HealthExit : int { HealthOk = 0, HealthDegraded = 1, HealthNotRunning = 2 };
 
 // Thresholds of the health rules.
-inline constexpr qint64 StaleAfterSeconds = 60;      // status file not refreshed
+// The service refreshes its status file once a minute when nothing changes;
+// three missed refreshes mean it no longer runs.
+inline constexpr qint64 StaleAfterSeconds = 180;     // status file not refreshed
 inline constexpr qint64 CertificateWarnDays = 30;
 inline constexpr int LogMemoryWarnPercent = 10;
 inline constexpr qint64 DiskWarnBytes = 100LL * 1000 * 1000;
