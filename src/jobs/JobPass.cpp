@@ -107,9 +107,15 @@ void ScanForTA(TCore& core, TJobContext& ctx, TJobPassState& st, const std::set<
     // The scan's error is reported when it appears, not on every tick, so an
     // idle service with a broken job directory does not fill the log.
     QList<QByteArray> names;
-    const int err = plat::FindEntries(core.DatenVerz, QStringLiteral("*.TSE"), names);
-    if (err != 0 && err != st.LastScanError) core.Log("Fehler beim Scannen: " + plat::ErrorText(err));
-    st.LastScanError = err;
+    if (!st.JobDirGate) st.JobDirGate = std::make_unique<plat::ScanGate>(core.DatenVerz);
+    if (st.JobDirGate->ScanNeeded()) {
+        const int err = plat::FindEntries(core.DatenVerz, QStringLiteral("*.TSE"), names);
+        if (err != 0 && err != st.LastScanError) core.Log("Fehler beim Scannen: " + plat::ErrorText(err));
+        st.LastScanError = err;
+        // Only a read that found no job file at all (and could read) lets
+        // the next one be spared.
+        st.JobDirGate->ScanDone(err == 0 && names.isEmpty());
+    }
 
     // The HTTP door's jobs after those of the job directory; the door's
     // directory is the service's own, so its scan errors are not repeated.

@@ -8,10 +8,12 @@
 #include "jobs/Journal.h"
 #include "jobs/RepeatedErrors.h"
 #include "platform/Files.h"
+#include "platform/ScanGate.h"
 
 #include <QByteArray>
 #include <QString>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -33,6 +35,9 @@ struct TJobPassState {
     std::map<uint64_t, plat::TDateTime> HeldSince;  // journal entries that could not be settled yet
     std::map<QByteArray, TPendingAnswer> Pending;  // by listed job file name
     int LastScanError = 0;
+    // Spares reading the job directory while nothing has come into it since
+    // a scan that found no job; made by the first scan.
+    std::unique_ptr<plat::ScanGate> JobDirGate;
     THealthInputs Health;         // what the status file says
     THealthWriter HealthWriter;
     plat::TDateTime HealthFactsAt = 0.0;  // when the TSE's figures were last read
