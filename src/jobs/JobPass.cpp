@@ -581,12 +581,16 @@ void Abarbeiten_TseJobs(TCore& core)
         // fails and the answers are written again, each with its own flush.
         jobDir.OpenFor(core, ctx.JobDatei);
         RunJob(core, ctx, st, batch, jobDir);
-        if (!batch.ShouldClose(plat::MonotonicMs())) continue;
-        CloseBatch(core, st, batch, jobDir);
-        // Jobs written since the scan join the queue, each in its register's
-        // turn: a quiet register's job waits for one job of each busy one,
-        // not for the rest of a flood.
-        if (!ctx.JobDateien.isEmpty()) ScanForTA(core, ctx, st, taken);
+        // A job file that came in since the scan joins the queue at once, in
+        // its register's turn: a quiet register's job waits for one job of
+        // each busy one, not for the rest of a flood or the end of a batch.
+        const bool arrived = st.JobDirGate && st.JobDirGate->NameArrived(".TSE");
+        if (batch.ShouldClose(plat::MonotonicMs())) {
+            CloseBatch(core, st, batch, jobDir);
+            if (!ctx.JobDateien.isEmpty()) ScanForTA(core, ctx, st, taken);
+        } else if (arrived) {
+            ScanForTA(core, ctx, st, taken);
+        }
     }
     CloseBatch(core, st, batch, jobDir);
     TseAfterPass(core, st, jobsFound);

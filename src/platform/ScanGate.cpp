@@ -1,5 +1,6 @@
 #include "platform/ScanGate.h"
 
+#include "platform/Files.h"
 #include "platform/Monotonic.h"
 #include "platform/Paths.h"
 
@@ -67,25 +68,44 @@ void ScanGate::Unwatch()
     (void)TakeReports();  // what the old watch left says nothing of the new one
 }
 
-bool ScanGate::TakeReports()
+bool ScanGate::TakeReports(const char* suffix, bool* arrived)
 {
-    if (fd_ < 0) return true;
+    if (fd_ < 0) {
+        if (arrived) *arrived = true;
+        return true;
+    }
     bool any = false;
     alignas(inotify_event) char buf[16 * 1024];
     for (;;) {
         const ssize_t n = ::read(fd_, buf, sizeof buf);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && errno == EAGAIN) return any;
-        if (n <= 0) return true;
+        if (n <= 0) {
+            if (arrived) *arrived = true;
+            return true;
+        }
         any = true;
         for (ssize_t off = 0; off < n;) {
             const auto* e = reinterpret_cast<const inotify_event*>(buf + off);
             // The watch is gone (directory removed or moved, file system
             // unmounted): watch anew before the next skip.
             if (e->wd == wd_ && (e->mask & (IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT))) wd_ = -1;
+            if (arrived && (e->mask & IN_Q_OVERFLOW)) *arrived = true;
+            if (arrived && suffix && e->len > 0 && (e->mask & (IN_CREATE | IN_MOVED_TO))) {
+                const QByteArray name(e->name);  // NUL-padded: up to the first NUL
+                // A job file the pass itself sets aside for its deletion is no arrival.
+                if (name.toUpper().endsWith(QByteArray(suffix).toUpper()) && !IsSetAsideName(name)) *arrived = true;
+            }
             off += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
         }
     }
+}
+
+bool ScanGate::NameArrived(const char* suffix)
+{
+    bool arrived = false;
+    if (TakeReports(suffix, &arrived)) armed_ = false;
+    return arrived || !Watching();
 }
 
 bool ScanGate::ScanNeeded()

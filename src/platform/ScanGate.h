@@ -36,6 +36,12 @@ public:
     // After a skip the call changes nothing.
     void ScanDone(bool foundNothing);
 
+    // Whether a name ending in `suffix` (any letter case) has been created
+    // or renamed into the directory since the last look, or the reports
+    // cannot be trusted. Takes the reports: the next ScanNeeded reads the
+    // directory whenever anything was reported.
+    bool NameArrived(const char* suffix);
+
     // Whether changes are reported at all; false means every scan runs.
     bool Watching() const { return wd_ >= 0; }
 
@@ -50,7 +56,7 @@ private:
     void Unwatch();
     // Takes every pending report; true when anything was reported or the
     // reports cannot be trusted.
-    bool TakeReports();
+    bool TakeReports(const char* suffix = nullptr, bool* arrived = nullptr);
 
     QString dir_;
     int fd_ = -1;
