@@ -71,7 +71,9 @@ QByteArray BonJob(int i, const char* kasid)
 std::string Name(const char* prefix, int i)
 {
     char name[32];
-    std::snprintf(name, sizeof name, "%s%05d", prefix, i);
+    // A register numbers its jobs after a separator ("KASSE01_00042"): the
+    // pass tells registers apart by the name before that number.
+    std::snprintf(name, sizeof name, "%s_%05d", prefix, i);
     return name;
 }
 

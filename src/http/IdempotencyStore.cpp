@@ -1,90 +1,21 @@
 #include "http/IdempotencyStore.h"
 
 #include "platform/DateTime.h"
+#include "platform/RecordLine.h"
 
 #include <QByteArray>
-#include <charconv>
 #include <map>
-#include <zlib.h>
 
 namespace {
 
-std::string Encode(const std::string& bytes)
-{
-    return QByteArray::fromStdString(bytes).toPercentEncoding().toStdString();
-}
-
-std::string Decode(std::string_view text)
-{
-    return QByteArray::fromPercentEncoding(QByteArray(text.data(), static_cast<qsizetype>(text.size())))
-        .toStdString();
-}
-
-std::string Crc8Hex(std::string_view bytes)
-{
-    const auto crc = static_cast<uint32_t>(
-        crc32(0L, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size())));
-    return QByteArray::number(crc, 16).rightJustified(8, '0').toStdString();
-}
-
-class Record {
-public:
-    explicit Record(char type) : text_(1, type) {}
-    Record& Put(const char* key, const std::string& value)
-    {
-        text_ += ' ';
-        text_ += key;
-        text_ += '=';
-        text_ += Encode(value);
-        return *this;
-    }
-    Record& Put(const char* key, int64_t value) { return Put(key, std::to_string(value)); }
-    std::string Line() const { return text_ + " #" + Crc8Hex(text_) + "\n"; }
-
-private:
-    std::string text_;
-};
-
-// The record's type and fields; false for a damaged line.
-bool Parse(std::string_view line, char& type, std::map<std::string, std::string>& fields)
-{
-    const size_t mark = line.rfind(" #");
-    if (mark == std::string_view::npos || mark < 1 || line.size() - mark != 10) return false;
-    const std::string_view body = line.substr(0, mark);
-    if (Crc8Hex(body) != line.substr(mark + 2)) return false;
-    if (body.size() > 1 && body[1] != ' ') return false;
-    type = body[0];
-    size_t pos = 1;
-    while (pos < body.size()) {
-        ++pos;
-        size_t end = body.find(' ', pos);
-        if (end == std::string_view::npos) end = body.size();
-        const std::string_view field = body.substr(pos, end - pos);
-        const size_t eq = field.find('=');
-        if (eq == std::string_view::npos) return false;
-        fields[std::string(field.substr(0, eq))] = Decode(field.substr(eq + 1));
-        pos = end;
-    }
-    return true;
-}
-
-bool Number(const std::map<std::string, std::string>& f, const char* key, int64_t& out)
-{
-    const auto it = f.find(key);
-    if (it == f.end()) return false;
-    const char* end = it->second.data() + it->second.size();
-    const auto r = std::from_chars(it->second.data(), end, out);
-    return r.ec == std::errc() && r.ptr == end;
-}
-
 std::string BeginRecord(const std::string& id, const TIdempotencyEntry& e)
 {
-    return Record('B').Put("id", id).Put("kind", std::string(1, e.kind)).Put("sha", e.sha256).Put("t", e.time).Line();
+    return plat::RecordWriter('B').Put("id", id).Put("kind", std::string(1, e.kind)).Put("sha", e.sha256).Put("t", e.time).Line();
 }
 
 std::string AnswerRecord(const std::string& id, const TIdempotencyEntry& e)
 {
-    return Record('A').Put("id", id).Put("status", int64_t{e.status}).Put("t", e.time).Put("body", e.answer).Line();
+    return plat::RecordWriter('A').Put("id", id).Put("status", int64_t{e.status}).Put("t", e.time).Put("body", e.answer).Line();
 }
 
 }  // namespace
@@ -97,23 +28,23 @@ TIdempotencyStore::TIdempotencyStore(Limits limits, std::function<int64_t()> now
 void TIdempotencyStore::Take(const std::string& line)
 {
     char type = 0;
-    std::map<std::string, std::string> f;
-    if (!Parse(line, type, f) || f.count("id") == 0) return;
+    plat::RecordFields f;
+    if (!plat::ParseRecord(line, type, f) || f.count("id") == 0) return;
     const std::string& id = f["id"];
     if (type == 'B') {
         TIdempotencyEntry e;
         e.kind = f["kind"].empty() ? '?' : f["kind"][0];
         e.sha256 = f["sha"];
-        Number(f, "t", e.time);
+        plat::RecordNumber(f, "t", e.time);
         entries_[id] = std::move(e);
     } else if (type == 'A') {
         const auto it = entries_.find(id);
         if (it == entries_.end()) return;
         int64_t status = 0;
-        Number(f, "status", status);
+        plat::RecordNumber(f, "status", status);
         it->second.answered = true;
         it->second.status = static_cast<int>(status);
-        Number(f, "t", it->second.time);
+        plat::RecordNumber(f, "t", it->second.time);
         it->second.answer = f["body"];
     } else if (type == 'X') {
         entries_.erase(id);
@@ -233,5 +164,5 @@ int TIdempotencyStore::Answer(const std::string& id, int status, const std::stri
 int TIdempotencyStore::Forget(const std::string& id)
 {
     if (entries_.erase(id) == 0) return 0;
-    return Append(Record('X').Put("id", id).Line());
+    return Append(plat::RecordWriter('X').Put("id", id).Line());
 }

@@ -587,7 +587,10 @@ void Abarbeiten_TseJobs(TCore& core)
         const bool arrived = st.JobDirGate && st.JobDirGate->NameArrived(".TSE");
         if (batch.ShouldClose(plat::MonotonicMs())) {
             CloseBatch(core, st, batch, jobDir);
-            if (!ctx.JobDateien.isEmpty()) ScanForTA(core, ctx, st, taken);
+            // The batch's job files are gone (or answered and kept): a file
+            // under one of their names now is a new job.
+            taken.clear();
+            if (!ctx.JobDateien.isEmpty() || arrived) ScanForTA(core, ctx, st, taken);
         } else if (arrived) {
             ScanForTA(core, ctx, st, taken);
         }

@@ -1,98 +1,16 @@
 #include "jobs/Journal.h"
 
+#include "platform/RecordLine.h"
+
 #include <QByteArray>
 #include <QCryptographicHash>
-#include <charconv>
 #include <vector>
-#include <zlib.h>
 
 namespace {
 
 constexpr size_t kReadChunk = 64 * 1024;
 // No record comes near this; a longer line is damage and is skipped.
 constexpr size_t kLongestRecord = 4096;
-
-// Values as percent-encoded bytes: no blank, "=" or "#" is left in them to
-// break up a record.
-std::string Encode(const std::string& bytes)
-{
-    return QByteArray::fromStdString(bytes).toPercentEncoding().toStdString();
-}
-
-std::string Decode(std::string_view text)
-{
-    return QByteArray::fromPercentEncoding(QByteArray(text.data(), static_cast<qsizetype>(text.size())))
-        .toStdString();
-}
-
-uint32_t Crc(std::string_view bytes)
-{
-    return static_cast<uint32_t>(
-        crc32(0L, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size())));
-}
-
-std::string Hex8(uint32_t v)
-{
-    return QByteArray::number(v, 16).rightJustified(8, '0').toStdString();
-}
-
-// Fields of a record, in order of writing.
-class RecordWriter {
-public:
-    explicit RecordWriter(char type) : text_(1, type) {}
-    RecordWriter& Put(const char* key, const std::string& value)
-    {
-        text_ += ' ';
-        text_ += key;
-        text_ += '=';
-        text_ += Encode(value);
-        return *this;
-    }
-    RecordWriter& Put(const char* key, uint64_t value) { return Put(key, std::to_string(value)); }
-    std::string Line() const { return text_ + " #" + Hex8(Crc(text_)) + "\n"; }
-
-private:
-    std::string text_;
-};
-
-template <typename T>
-bool Number(const std::map<std::string, std::string>& f, const char* key, T& out)
-{
-    const auto it = f.find(key);
-    if (it == f.end()) return false;
-    const char* end = it->second.data() + it->second.size();
-    const auto r = std::from_chars(it->second.data(), end, out);
-    return r.ec == std::errc() && r.ptr == end;
-}
-
-std::string Text(const std::map<std::string, std::string>& f, const char* key)
-{
-    const auto it = f.find(key);
-    return it == f.end() ? std::string() : it->second;
-}
-
-// The record's type and fields; false when the line is damaged.
-bool Parse(std::string_view line, char& type, std::map<std::string, std::string>& fields)
-{
-    const size_t mark = line.rfind(" #");
-    if (mark == std::string_view::npos || line.size() - mark != 10 || mark < 1) return false;
-    const std::string_view body = line.substr(0, mark);
-    if (Hex8(Crc(body)) != line.substr(mark + 2)) return false;
-    if (body.size() > 1 && body[1] != ' ') return false;
-    type = body[0];
-    size_t pos = 1;
-    while (pos < body.size()) {
-        ++pos;  // the blank
-        size_t end = body.find(' ', pos);
-        if (end == std::string_view::npos) end = body.size();
-        const std::string_view field = body.substr(pos, end - pos);
-        const size_t eq = field.find('=');
-        if (eq == std::string_view::npos) return false;
-        fields[std::string(field.substr(0, eq))] = Decode(field.substr(eq + 1));
-        pos = end;
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -106,7 +24,7 @@ std::string Sha256Hex(const std::string& bytes)
 
 std::string TJournal::StartRecord(const TJournalEntry& e)
 {
-    return RecordWriter('S')
+    return plat::RecordWriter('S')
         .Put("id", e.id)
         .Put("job", e.jobFile.toStdString())
         .Put("sha256", e.sha256)
@@ -125,7 +43,7 @@ std::string TJournal::StartRecord(const TJournalEntry& e)
 
 std::string TJournal::FinishRecord(const TJournalEntry& e)
 {
-    return RecordWriter('F')
+    return plat::RecordWriter('F')
         .Put("id", e.id)
         .Put("res", std::to_string(e.finishRes))
         .Put("tanr", e.taNr)
@@ -138,15 +56,15 @@ std::string TJournal::FinishRecord(const TJournalEntry& e)
 
 std::string TJournal::DoneRecord(uint64_t id)
 {
-    return RecordWriter('D').Put("id", id).Line();
+    return plat::RecordWriter('D').Put("id", id).Line();
 }
 
 void TJournal::Take(const std::string& line)
 {
     char type = 0;
-    std::map<std::string, std::string> f;
+    plat::RecordFields f;
     uint64_t id = 0;
-    if (!Parse(line, type, f) || !Number(f, "id", id)) {
+    if (!plat::ParseRecord(line, type, f) || !plat::RecordNumber(f, "id", id)) {
         ++skipped_;
         return;
     }
@@ -154,28 +72,28 @@ void TJournal::Take(const std::string& line)
     if (type == 'S') {
         TJournalEntry e;
         e.id = id;
-        e.jobFile = QByteArray::fromStdString(Text(f, "job"));
-        e.sha256 = Text(f, "sha256");
-        Number(f, "dev", e.jobId.dev);
-        Number(f, "ino", e.jobId.ino);
-        Number(f, "size", e.jobId.size);
-        Number(f, "mtime", e.jobId.mtimeNs);
-        Number(f, "btime", e.jobId.btimeNs);
-        e.kasId = Text(f, "kasid");
-        e.cmd = Text(f, "cmd") == "T" ? 'T' : 'B';
-        Number(f, "tanr", e.taNr);
-        e.startTime = Text(f, "start");
-        e.serial = Text(f, "sn");
+        e.jobFile = QByteArray::fromStdString(plat::RecordText(f, "job"));
+        e.sha256 = plat::RecordText(f, "sha256");
+        plat::RecordNumber(f, "dev", e.jobId.dev);
+        plat::RecordNumber(f, "ino", e.jobId.ino);
+        plat::RecordNumber(f, "size", e.jobId.size);
+        plat::RecordNumber(f, "mtime", e.jobId.mtimeNs);
+        plat::RecordNumber(f, "btime", e.jobId.btimeNs);
+        e.kasId = plat::RecordText(f, "kasid");
+        e.cmd = plat::RecordText(f, "cmd") == "T" ? 'T' : 'B';
+        plat::RecordNumber(f, "tanr", e.taNr);
+        e.startTime = plat::RecordText(f, "start");
+        e.serial = plat::RecordText(f, "sn");
         open_[id] = std::move(e);
     } else if (type == 'F') {
         const auto it = open_.find(id);
         if (it == open_.end()) return;
         TJournalEntry& e = it->second;
         e.finished = true;
-        Number(f, "res", e.finishRes);
-        e.endTime = Text(f, "ende");
-        Number(f, "signr", e.sigCounter);
-        e.signature = Text(f, "sig");
+        plat::RecordNumber(f, "res", e.finishRes);
+        e.endTime = plat::RecordText(f, "ende");
+        plat::RecordNumber(f, "signr", e.sigCounter);
+        e.signature = plat::RecordText(f, "sig");
     } else if (type == 'D') {
         open_.erase(id);
     } else {
@@ -275,8 +193,13 @@ int TJournal::ReadyForJob()
     // records.
     constexpr int64_t kReserve = 64 * 1024;
     constexpr int64_t kOneJob = 3 * kLongestRecord;
-    const int err = file_.Reserve(kReserve);
-    if (err != 0 && err != EOPNOTSUPP && err != EINVAL && file_.RoomAhead() < kOneJob) return err;
+    // Room for half the reservation still ahead: no call to the file system
+    // for this job beyond the look.
+    const int64_t ahead = file_.RoomAhead();
+    if (ahead < kReserve / 2) {
+        const int err = file_.Reserve(kReserve);
+        if (err != 0 && err != EOPNOTSUPP && err != EINVAL && file_.RoomAhead() < kOneJob) return err;
+    }
     if (lastError_ == 0) return 0;
     // Without a reservation only a write can tell that the disk takes
     // records again; the line end also ends a record the failure tore.

@@ -114,9 +114,18 @@ void TService::Start()
 
 void TService::Timer1Timer()
 {
-    if (!core_.MayPoll() || core_.PassRunning()) return;
-    Abarbeiten_TseJobs(core_);
-    http_->CollectAnswers();
+    if (!core_.MayPoll()) return;
+    if (core_.PassRunning()) {
+        // A notice or tick inside the pass's own waits: one more pass once
+        // this one has ended, not only at the next tick.
+        passAgain_ = true;
+        return;
+    }
+    do {
+        passAgain_ = false;
+        Abarbeiten_TseJobs(core_);
+        http_->CollectAnswers();
+    } while (passAgain_ && core_.MayPoll());
 }
 
 bool TService::Polling() const

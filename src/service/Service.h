@@ -103,6 +103,7 @@ private:
     bool closeDeferred_ = false;
     bool ending_ = false;
     bool handOffQueued_ = false;
+    bool passAgain_ = false;  // asked for while a pass ran
     bool finished_ = false;
     QTimer* poll_ = nullptr;
     QFileSystemWatcher* watcher_ = nullptr;
