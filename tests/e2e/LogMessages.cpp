@@ -1,5 +1,11 @@
 #include "LogMessages.h"
 
+#include "softtse/DerReader.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/ec.h>
@@ -152,6 +158,28 @@ bool VerifyPlainEcdsa(const QByteArray& publicKey, const QByteArray& algorithm, 
                                     static_cast<size_t>(data.size()));
     if (rc != 1) return fail(QStringLiteral("the signature does not verify"));
     return true;
+}
+
+QMultiMap<QByteArray, FinishMessage> FinishesIn(const QString& dir)
+{
+    QMultiMap<QByteArray, FinishMessage> out;
+    QDirIterator it(dir, {"*_Finish_*.log"}, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        QFile f(it.next());
+        if (!f.open(QIODevice::ReadOnly)) continue;
+        FinishMessage fin;
+        fin.der = f.readAll();
+        const std::vector<uint8_t> der(fin.der.begin(), fin.der.end());
+        QByteArray data;
+        for (const softtse_test::DerElement& e : softtse_test::derChildren(der)) {
+            const std::vector<uint8_t> content = softtse_test::derContent(der, e);
+            if (e.tag == 0x82) data = QByteArray(reinterpret_cast<const char*>(content.data()), qsizetype(content.size()));
+            if (e.tag == 0x85)
+                for (uint8_t b : content) fin.taNr = fin.taNr << 8 | b;
+        }
+        out.insert(data, fin);
+    }
+    return out;
 }
 
 }  // namespace e2e

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QMultiMap>
 #include <QString>
 
 namespace e2e {
@@ -22,5 +23,14 @@ bool ParseLogMessage(const QByteArray& der, LogMessage& out, QString* why);
 // SubjectPublicKeyInfo.
 bool VerifyPlainEcdsa(const QByteArray& publicKey, const QByteArray& algorithm, const QByteArray& data,
                       const QByteArray& signature, QString* why);
+
+// One finish message of an export, with its transaction number.
+struct FinishMessage {
+    uint32_t taNr = 0;
+    QByteArray der;
+};
+
+// Every finish message of an unpacked export below dir, by its process data.
+QMultiMap<QByteArray, FinishMessage> FinishesIn(const QString& dir);
 
 }  // namespace e2e

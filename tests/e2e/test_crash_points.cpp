@@ -21,33 +21,7 @@
 
 namespace {
 
-struct Finish {
-    uint32_t taNr = 0;
-    QByteArray der;
-};
-
-// Every finish message in dir by its process data.
-QMultiMap<QByteArray, Finish> Finishes(const QString& dir)
-{
-    QMultiMap<QByteArray, Finish> out;
-    QDirIterator it(dir, {"*_Finish_*.log"}, QDir::Files, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        QFile f(it.next());
-        if (!f.open(QIODevice::ReadOnly)) continue;
-        Finish fin;
-        fin.der = f.readAll();
-        const std::vector<uint8_t> der(fin.der.begin(), fin.der.end());
-        QByteArray data;
-        for (const softtse_test::DerElement& e : softtse_test::derChildren(der)) {
-            const std::vector<uint8_t> content = softtse_test::derContent(der, e);
-            if (e.tag == 0x82) data = QByteArray(reinterpret_cast<const char*>(content.data()), qsizetype(content.size()));
-            if (e.tag == 0x85)
-                for (uint8_t b : content) fin.taNr = fin.taNr << 8 | b;
-        }
-        out.insert(data, fin);
-    }
-    return out;
-}
+using Finish = e2e::FinishMessage;
 
 e2e::ClientResult Finished(QProcess& p)
 {
@@ -123,7 +97,7 @@ TEST(CrashPoints, AKillAtEveryDurableStepSignsEachReceiptOnceAndAnswersItWithIts
     ASSERT_EQ(exp.exitCode, 0) << exp.out.toStdString() << exp.err.toStdString();
     QTemporaryDir unpacked;
     ASSERT_TRUE(e2e::TarExtract(svc.ExportDir() + "/" + exp.json().value("DATEI").toString(), unpacked.path()));
-    const QMultiMap<QByteArray, Finish> finishes = Finishes(unpacked.path());
+    const QMultiMap<QByteArray, Finish> finishes = e2e::FinishesIn(unpacked.path());
 
     for (const Answered& a : answered) {
         SCOPED_TRACE(a.sigtext.toStdString());

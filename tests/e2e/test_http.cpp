@@ -98,10 +98,7 @@ QByteArray Receipt(const QByteArray& kasid, const QByteArray& bonid, const QByte
     return "{\"kasid\":\"" + kasid + "\",\"bonid\":\"" + bonid + "\",\"sigtext\":\"" + sigtext + "\"}";
 }
 
-struct Finish {
-    uint32_t taNr = 0;
-    QByteArray der;
-};
+using Finish = e2e::FinishMessage;
 
 // Every finish message of a full export, by its process data.
 QMultiMap<QByteArray, Finish> ExportedFinishes(e2e::Service& svc)
@@ -111,22 +108,7 @@ QMultiMap<QByteArray, Finish> ExportedFinishes(e2e::Service& svc)
     if (exp.exitCode != 0) return out;
     QTemporaryDir unpacked;
     if (!e2e::TarExtract(svc.ExportDir() + "/" + exp.json().value("DATEI").toString(), unpacked.path())) return out;
-    QDirIterator it(unpacked.path(), {"*_Finish_*.log"}, QDir::Files, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        QFile f(it.next());
-        if (!f.open(QIODevice::ReadOnly)) continue;
-        Finish fin;
-        fin.der = f.readAll();
-        const std::vector<uint8_t> der(fin.der.begin(), fin.der.end());
-        QByteArray data;
-        for (const softtse_test::DerElement& e : softtse_test::derChildren(der)) {
-            const std::vector<uint8_t> content = softtse_test::derContent(der, e);
-            if (e.tag == 0x82) data = QByteArray(reinterpret_cast<const char*>(content.data()), qsizetype(content.size()));
-            if (e.tag == 0x85)
-                for (uint8_t b : content) fin.taNr = fin.taNr << 8 | b;
-        }
-        out.insert(data, fin);
-    }
+    out = e2e::FinishesIn(unpacked.path());
     return out;
 }
 

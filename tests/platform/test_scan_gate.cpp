@@ -116,3 +116,25 @@ TEST_F(ScanGateTest, ADirectoryReplacedUnderItsNameIsReadAndWatchedAnew)
     EmptyScan(missing);
     EXPECT_TRUE(missing.ScanNeeded());
 }
+
+// During a pass: only a job file coming in asks for a new read, not the
+// pass's own answers or the names its deletions set aside; and whatever
+// was reported makes the next ScanNeeded read.
+TEST_F(ScanGateTest, AJobFileThatComesInDuringAPassIsReported)
+{
+    ScanGate gate(dir);
+    ASSERT_TRUE(gate.ScanNeeded());
+    gate.ScanDone(false);  // the pass found jobs
+    ASSERT_TRUE(gate.Watching());
+    EXPECT_FALSE(gate.NameArrived(".TSE"));
+
+    Touch(dir + "/KASSE-1.SIG");
+    ASSERT_TRUE(QFile::rename(dir + "/KASSE-1.SIG", dir + "/.vok-del.KASSE-1.TSE"));
+    EXPECT_FALSE(gate.NameArrived(".TSE"));
+
+    Touch(dir + "/KASSE-2.part");
+    ASSERT_TRUE(QFile::rename(dir + "/KASSE-2.part", dir + "/KASSE-2.tse"));
+    EXPECT_TRUE(gate.NameArrived(".TSE"));
+    EXPECT_FALSE(gate.NameArrived(".TSE"));  // taken
+    EXPECT_TRUE(gate.ScanNeeded());
+}
