@@ -45,12 +45,16 @@ void TShownState::SetTechData(const QStringList& lines)
 void TShownState::SetSigNr(uint32_t value)
 {
     sigNr_ = QString::number(value);
+    sigNrValue_ = value;
+    sigKnown_ = true;
     Emit(Part::Counters);
 }
 
 void TShownState::SetTaNr(uint32_t value)
 {
     taNr_ = QString::number(value);
+    taNrValue_ = value;
+    taKnown_ = true;
     Emit(Part::Counters);
 }
 

@@ -47,6 +47,10 @@ public:
     const QString& TaNr() const { return taNr_; }
     void SetSigNr(uint32_t value);
     void SetTaNr(uint32_t value);
+    // The counters as numbers, once known.
+    bool CountersKnown() const { return taKnown_ && sigKnown_; }
+    uint32_t TaNrValue() const { return taNrValue_; }
+    uint32_t SigNrValue() const { return sigNrValue_; }
 
     // ---- Buttons ----
     bool Enabled(Button b) const { return buttons_[int(b)]; }
@@ -79,6 +83,8 @@ private:
     QStringList techData_;
     QString sigNr_ = QStringLiteral("- -");
     QString taNr_ = QStringLiteral("- -");
+    uint32_t sigNrValue_ = 0, taNrValue_ = 0;
+    bool sigKnown_ = false, taKnown_ = false;
     bool buttons_[4] = {false, false, false, false};
     bool splash_ = true;
     bool exportRunning_ = false;

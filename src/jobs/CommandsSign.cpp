@@ -46,6 +46,7 @@ int32_t RegisterClient(TCore& core, TJobContext& ctx)
     if (res != 0) return res;
     // The list shows what a register sent as the log does: no control byte raw.
     core.Shown.AddClient(plat::VisibleControls(Txt(ctx.KasID)));
+    if (core.JobState) core.JobState->HealthFactsStale = true;  // one client place fewer
     core.Log("Neue Kasse registriert: " + Txt(ctx.KasID));
     return 0;
 }

@@ -493,8 +493,7 @@ void NoteJournalAnswer(TCore& core, TJobPassState& st, const TJournalAnswer& a)
         const QByteArray jobName = a.entry.jobFile.left(a.entry.jobFile.size() - 4);
         SaveAnswerCopy(core, jobName, plat::DisplayName(jobName), a.lines);
     }
-    st.Health.lastJob = plat::Now();
-    st.HealthFactsStale = true;
+    NoteJobForHealth(core, st, false);
 }
 
 void KeepForDeletion(TJobPassState& st, const TJournalEntry& e, const plat::FileId& jobId)

@@ -132,8 +132,7 @@ void TseBeforeJob(TCore& core, TJobPassState& st)
 void TseAfterJob(TCore& core, TJobPassState& st, const TJobContext& ctx)
 {
     if (!ctx.AnswerStarted) return;  // no command reached the TSE
-    st.Health.lastJob = plat::Now();
-    st.HealthFactsStale = true;
+    NoteJobForHealth(core, st, TseRes == 0);
     const int32_t res = TseRes;
     if (core.Tse.Lost() && res == 0) {
         // The job's own calls found the TSE again (an export opens it anew).
@@ -142,6 +141,18 @@ void TseAfterJob(TCore& core, TJobPassState& st, const TJobContext& ctx)
         return;
     }
     NoteTseLoss(core, core.Tse, res);
+}
+
+void NoteJobForHealth(TCore& core, TJobPassState& st, bool fine)
+{
+    THealthInputs& h = st.Health;
+    h.lastJob = plat::Now();
+    if (!fine || !core.Shown.CountersKnown()) {
+        st.HealthFactsStale = true;
+        return;
+    }
+    h.transactionCounter = core.Shown.TaNrValue();
+    h.signatureCounter = core.Shown.SigNrValue();
 }
 
 void TseAfterPass(TCore& core, TJobPassState& st, int jobsFound)

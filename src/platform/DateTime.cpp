@@ -2,6 +2,7 @@
 
 #include <QDate>
 #include <QDateTime>
+#include <QFile>
 #include <QTime>
 #include <cmath>
 #include <mutex>
@@ -32,6 +33,12 @@ std::function<TDateTime()>& OverrideFunction()
 }
 
 }  // namespace
+
+void ReadTimeZoneOnce()
+{
+    if (qEnvironmentVariableIsEmpty("TZ") && QFile::exists(QStringLiteral("/etc/localtime")))
+        qputenv("TZ", ":/etc/localtime");
+}
 
 TDateTime Now()
 {

@@ -12,6 +12,13 @@ using TDateTime = double;
 // Local wall-clock time with milliseconds.
 TDateTime Now();
 
+// The local time zone is read from /etc/localtime once. While TZ is unset,
+// the C library looks at that file again at every local-time conversion (a
+// stat each, dozens in a job); naming the file in TZ reads it once. A new
+// zone takes effect at the next start; summer time is in the file and
+// needs none. Call at the start, before any thread.
+void ReadTimeZoneOnce();
+
 // Tests move the clock: while set, Now() returns what the function gives.
 void SetNowOverride(std::function<TDateTime()> now);
 

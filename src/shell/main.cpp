@@ -187,6 +187,7 @@ int RunWithWindow(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
+    plat::ReadTimeZoneOnce();
     for (int i = 1; i < argc; ++i)
         if (std::strcmp(argv[i], "--unattended") == 0) return RunUnattended(argc, argv);
     return RunWithWindow(argc, argv);
