@@ -25,6 +25,8 @@
 #     BURST=1000 SINGLE=100 FLOOD=500 DRAIN=10000 IDLE=30 UNCOLLECTED=10000
 #     VERIFY_MESSAGES=20000 VERIFY_LARGE=0
 #   A quick run: BURST=100 SINGLE=20 FLOOD=100 DRAIN=500 IDLE=5 UNCOLLECTED=1000 VERIFY_MESSAGES=1000
+#   PROGRAM=<another build's bin/vok_tse> measures that program with this
+#   script's driver (side by side with an earlier build).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
@@ -43,6 +45,7 @@ if [[ ! -f $build/CMakeCache.txt ]]; then
 fi
 cmake --build "$build" -j2 --target vok_tse_program vok-tse-client vok_tse_bench softtse_bench verify_bench >/dev/null
 bin=$build/bin
+program=${PROGRAM:-$bin/vok_tse}
 
 echo "== software TSE, start+finish pairs through the C interface"
 tse_line=$("$bin/softtse_bench" 1000)
@@ -67,7 +70,7 @@ printf '[VOKTAR-TSE]\r\nVERSION=2.1\r\nTSE_PFAD=E:\\\r\nEXP_TANR=0\r\n' >"$prog/
 
 echo "== service: $prog"
 (cd "$prog" && VOK_TSE_DRIVES=$work/drives \
-   exec "$bin/vok_tse" --unattended >"$work/service.out" 2>&1) &
+   exec "$program" --unattended >"$work/service.out" 2>&1) &
 pid=$!
 
 # Ready when a STATUS job is answered with the TSE online (start-up includes
