@@ -121,7 +121,9 @@ TEST(CrashPoints, AKillAtEveryDurableStepSignsEachReceiptOnceAndAnswersItWithIts
     QSet<uint32_t> named;
     for (const Answered& a : answered) named << a.first << a.second;
     for (auto it = finishes.cbegin(); it != finishes.cend(); ++it)
-        if (it.key().startsWith("Manueller Abschluss")) EXPECT_FALSE(named.contains(it.value().taNr)) << it.key().toStdString();
+        if (it.key().startsWith("Manueller Abschluss")) {
+            EXPECT_FALSE(named.contains(it.value().taNr)) << it.key().toStdString();
+        }
 }
 
 }  // namespace
