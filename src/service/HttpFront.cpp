@@ -119,6 +119,7 @@ void THttpFront::Start()
             return;
         }
     }
+    RemoveForgottenAnswers();
     // The TSE's fixed facts for the status answer, read while nothing else
     // uses the TSE.
     tseFacts_ = {};
@@ -153,6 +154,23 @@ void THttpFront::Start()
         core_.Log(why);
         door_.reset();
         break;
+    }
+}
+
+// Answer files whose client never came back: once the door has forgotten
+// the id (48 hours), a repeat is a new request, so they only fill the spool.
+void THttpFront::RemoveForgottenAnswers()
+{
+    constexpr double kKeptDays = 2.0;
+    QList<QByteArray> names;
+    if (plat::FindEntries(core_.SpoolVerz, QStringLiteral("*.SIG"), names) != 0) return;
+    const plat::TDateTime now = plat::Now();
+    for (const QByteArray& name : names) {
+        const plat::FsPath path(core_.SpoolVerz, name);
+        plat::TDateTime written = 0;
+        if (plat::FileModTime(path, written) != 0 || now - written <= kKeptDays) continue;
+        if (plat::DeleteFile(path) == 0)
+            core_.Log("HTTP: " + plat::DisplayName(name) + " nach 48 Stunden ohne Abholung entfernt");
     }
 }
 

@@ -59,6 +59,7 @@ private:
     void AnswerStatus(TReply reply);
     void AnswerHealth(TReply reply);
     bool CanSign() const;
+    void RemoveForgottenAnswers();
 
     struct Waiting {
         THttpJob job;

@@ -8,6 +8,7 @@
 
 #include "softtse/DerReader.h"
 
+#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QDirIterator>
@@ -348,6 +349,27 @@ TEST_F(HttpDoor, TricklingAndCrowdingClientsDoNotStopTheService)
     QDeadlineTimer back(20000);
     while (door.Get("/v1/health").status != 200 && !back.hasExpired()) QThread::msleep(100);
     EXPECT_EQ(door.Put("/v1/receipts/after-crowd", Receipt("Kasse01", "2", "danach")).status, 200);
+}
+
+TEST_F(HttpDoor, AnAnswerNobodyFetchedForTwoDaysIsRemovedAtTheStart)
+{
+    StartService();
+    ASSERT_EQ(svc.Terminate(), 0);
+    const QString spool = svc.ProgramDir() + "/TSE_HTTP";
+    for (const char* name : {"R_old", "R_new"}) {
+        QFile f(spool + "/" + name + ".SIG");
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("CMD=BON OK\r\nKASID=K1\r\n*EOF*\r\n");
+        f.close();
+    }
+    QFile old(spool + "/R_old.SIG");
+    ASSERT_TRUE(old.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(old.setFileTime(QDateTime::currentDateTime().addDays(-3), QFileDevice::FileModificationTime));
+    old.close();
+    StartService();
+    EXPECT_FALSE(QFile::exists(spool + "/R_old.SIG"));
+    EXPECT_TRUE(QFile::exists(spool + "/R_new.SIG"));
+    EXPECT_TRUE(svc.ReadLog().contains("R_old.SIG nach 48 Stunden ohne Abholung entfernt"));
 }
 
 TEST(HttpDoorShut, WithoutAPortOrWithAReadableTokenTheDoorStaysShut)
