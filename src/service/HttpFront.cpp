@@ -100,16 +100,6 @@ THttpFront::~THttpFront()
     Stop();
 }
 
-bool THttpFront::Running() const
-{
-    return door_ && door_->IsRunning();
-}
-
-uint16_t THttpFront::Port() const
-{
-    return door_ ? door_->Port() : 0;
-}
-
 void THttpFront::Start()
 {
     if (core_.HttpPort == 0 || door_) return;

@@ -36,8 +36,6 @@ public:
     // Called once the start-up has opened the TSE.
     void Start();
     void Stop();
-    bool Running() const;
-    uint16_t Port() const;
 
     // After every job pass: the jobs whose answers are on the disk are
     // answered.

@@ -46,8 +46,6 @@ public:
     bool Polling() const;
     // The poll timer itself, for tests of the hand-off.
     QTimer& PollTimer() { return *poll_; }
-    // The HTTP door's side in the service (open only with HTTP_PORT=).
-    THttpFront& Http() { return *http_; }
 
     // ---- Close protocol ----------------------------------------------------
     enum class CloseAnswer {

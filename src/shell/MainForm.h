@@ -22,7 +22,6 @@ public:
     explicit TMainForm(TService& service, QWidget* parent = nullptr);
     ~TMainForm() override;
 
-    TService& Service() { return service_; }
     TCore& Core();
 
     // ---- Controls ---------------------------------------------------------
