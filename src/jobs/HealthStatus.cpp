@@ -84,9 +84,15 @@ int THealthWriter::Update(const plat::FsPath& file, const THealthInputs& in)
     const plat::TDateTime now = now_();
     const bool changed = !written_ || !(*written_ == in);
     // A clock set back must not stop the refresh.
-    const bool due = now - lastWrite_ >= kRefresh || now < lastWrite_;
-    if (!changed && !due) return 0;
-    if (const int err = plat::ReplaceFileBytes(file, HealthJson(in, now))) return err;
+    const bool clockBack = now < lastWrite_;
+    const bool due = now - lastWrite_ >= kRefresh || clockBack;
+    const bool changeDue = changed && (!written_ || lastFailed_ || now - lastWrite_ >= kMinGap || clockBack);
+    if (!changeDue && !due) return 0;
+    if (const int err = plat::ReplaceFileBytes(file, HealthJson(in, now))) {
+        lastFailed_ = true;
+        return err;
+    }
+    lastFailed_ = false;
     written_ = in;
     lastWrite_ = now;
     ++writes_;

@@ -1,10 +1,10 @@
 // The status file Vok_TSE.status.json in the job directory: how the service
 // and its TSE are, for monitoring and for cash registers on other machines,
-// which see only that share. Written beside and renamed into place, on every
-// change of its content and otherwise once a minute, so that its age tells
-// whether the service still runs (the health command takes a file older than
-// three minutes for a stopped service). An idle service rewrites nothing more
-// often than that.
+// which see only that share. Written beside and renamed into place, on a
+// change of its content (at most once a second) and otherwise once a minute,
+// so that its age tells whether the service still runs (the health command
+// takes a file older than three minutes for a stopped service). An idle
+// service rewrites nothing more often than that.
 #pragma once
 
 #include "platform/DateTime.h"
@@ -60,12 +60,17 @@ public:
     // free bytes for the file while idle: the free bytes change all the time
     // on a busy disk, and each change would be a write.
     static constexpr double kRefresh = 60.0 / 86400.0;  // days
+    // A change waits until the last write is this old: during a burst every
+    // job changes the counters, and each write is a flush of its own. The
+    // pass comes four times a second, so a change is out within about 1.25 s.
+    static constexpr double kMinGap = 1.0 / 86400.0;  // days
 
     explicit THealthWriter(Clock now = plat::Now);
 
-    // Writes the file when its content changed or the last write is
-    // kRefresh old; a failed write is tried again at the next call. 0, or
-    // the error number of the failed write.
+    // Writes the file when its content changed and the last write is
+    // kMinGap old, or when the last write is kRefresh old; a failed write is
+    // tried again at the next call. 0, or the error number of the failed
+    // write.
     int Update(const plat::FsPath& file, const THealthInputs& in);
 
     int writes() const { return writes_; }
@@ -74,5 +79,6 @@ private:
     Clock now_;
     std::optional<THealthInputs> written_;
     plat::TDateTime lastWrite_ = 0.0;
+    bool lastFailed_ = false;
     int writes_ = 0;
 };

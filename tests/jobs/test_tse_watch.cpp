@@ -178,7 +178,7 @@ TEST(HealthStatus, ClientSlotsUnknownAreNullNeverNoneFree)
     EXPECT_EQ(o.value("client_slots_free").toInteger(), 0);
 }
 
-TEST(HealthStatus, WrittenOnEveryChangeAndOtherwiseOnceAMinute)
+TEST(HealthStatus, WrittenOnAChangeAtMostOnceASecondAndOtherwiseOnceAMinute)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
@@ -212,10 +212,24 @@ TEST(HealthStatus, WrittenOnEveryChangeAndOtherwiseOnceAMinute)
     EXPECT_EQ(writer.writes(), 3);
     EXPECT_EQ(ReadJson(path).value("jobs_waiting").toInteger(), 3);
 
+    // During a burst every job changes the counters: the next change waits
+    // until the last write is a second old, and its latest values go out then.
+    for (int job = 1; job <= 3; ++job) {
+        clock.Advance(0.25);
+        in.signatureCounter = 40 + job;
+        ASSERT_EQ(writer.Update(path, in), 0);
+    }
+    EXPECT_EQ(writer.writes(), 3);
+    EXPECT_EQ(ReadJson(path).value("signature_counter").toInteger(), 40);
+    clock.Advance(0.3);
+    ASSERT_EQ(writer.Update(path, in), 0);
+    EXPECT_EQ(writer.writes(), 4);
+    EXPECT_EQ(ReadJson(path).value("signature_counter").toInteger(), 43);
+
     // A clock set back does not hold the refresh off for the time it jumped.
     clock.Advance(-3600);
     ASSERT_EQ(writer.Update(path, in), 0);
-    EXPECT_EQ(writer.writes(), 4);
+    EXPECT_EQ(writer.writes(), 5);
 }
 
 TEST(HealthStatus, AFailedWriteLeavesTheOldFileAndIsTriedAgain)
@@ -231,6 +245,7 @@ TEST(HealthStatus, AFailedWriteLeavesTheOldFileAndIsTriedAgain)
     // A directory in the way of the temporary file: the write fails, the
     // file keeps its last content.
     ASSERT_TRUE(QDir(dir.path()).mkdir(QString(kHealthFileName) + ".tmp"));
+    clock.Advance(1.5);
     in.signatureCounter = 41;
     EXPECT_NE(writer.Update(path, in), 0);
     EXPECT_EQ(ReadJson(path).value("signature_counter").toInteger(), 40);
