@@ -118,9 +118,11 @@ bool ReadJobFile(TCore& core, TJobContext& ctx, TJobPassState& st, std::string& 
         return false;
     }
     ctx.FDatOk = ctx.F.Stat(ctx.JobId, ctx.DT) == 0;
-    ctx.DatStr = plat::FormatDateTime(QStringLiteral("hh:nn:ss:zzz"), ctx.DT);
-    core.ZelnorsTestLog(ctx.FDatOk ? name + " Reset erfolgt (FTime " + ctx.DatStr + ")"
-                                   : name + " Reset erfolgt (FTime unbekannt)");
+    if (core.TestLogWanted()) {
+        ctx.DatStr = plat::FormatDateTime(QStringLiteral("hh:nn:ss:zzz"), ctx.DT);
+        core.ZelnorsTestLog(ctx.FDatOk ? name + " Reset erfolgt (FTime " + ctx.DatStr + ")"
+                                       : name + " Reset erfolgt (FTime unbekannt)");
+    }
 
     // One byte past the bound tells a file that is too large, also one that
     // keeps growing while it is read.

@@ -38,10 +38,12 @@ void Rewrite_SigFile(TCore& core, TJobContext& ctx)
     }
 }
 
+// The lines are gathered and written with one call when the answer is
+// closed: a client sees the answer whole or not yet, and a job pays one
+// write instead of one a line.
 void WriteSigLine(TJobContext& ctx, const std::string& line)
 {
     ctx.Answer.push_back(line);
-    if (ctx.AnswerErr == 0) ctx.AnswerErr = ctx.F.WriteLine(line);
 }
 
 namespace {
@@ -51,6 +53,11 @@ void CloseSigFile(TCore& core, TJobContext& ctx, bool flush)
     const QString name = ctx.AktKas + ".SIG";
     // Nothing was created: the creation's error stands.
     if (!ctx.F.IsOpen()) return;
+    if (ctx.AnswerErr == 0) {
+        std::string text;
+        for (const std::string& line : ctx.Answer) text += line + "\r\n";
+        ctx.AnswerErr = ctx.F.Write(text);
+    }
     // The job file is deleted right after this, so the answer must be on
     // the disk first: a power cut must not leave a job with neither its
     // file nor its answer. Only the flush can be retried; a close gives the
@@ -70,6 +77,7 @@ void CloseSigFile(TCore& core, TJobContext& ctx, bool flush)
         core.ZelnorsTestLog(name + " CloseFile unmöglich, Err=" + QString::number(ctx.IORes));
         return;
     }
+    if (!core.TestLogWanted()) return;  // the time is read for the trace alone
     ctx.FDatOk = plat::FileModTime(SigFilePath(core, ctx), ctx.DT) == 0;
     core.ZelnorsTestLog(ctx.FDatOk
                             ? name + " CloseFile erfolgt (FTime " + plat::FormatDateTime("hh:nn:ss:zzz", ctx.DT) + ")"
