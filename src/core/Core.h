@@ -68,7 +68,7 @@ public:
     double DelayFactor = 1.0;
 
     // ---- Run state -------------------------------------------------------
-    QString JobListe;    // job names of the scan still waiting, "|"-joined
+    QString JobListe;    // job names a scan found, "|"-joined (made only for /D and /TEST)
     int32_t ScanAnz = 0; // scans since jobs were last found
     bool ProgEnde = false;      // a close is under way: the pass takes no further job
     bool TSE_running = false;   // an operation uses the TSE on the core's thread
@@ -123,6 +123,9 @@ public:
     // thread and keep their order.
     void Log(const QString& Msg);
     void ZelnorsTestLog(const QString& Msg);
+    // Whether the program was started with the trace switch (/TEST); the
+    // trace file must exist too for lines to be written.
+    bool TestLogWanted() const { return Param.contains(QStringLiteral("/TEST")); }
 
     // ---- Configuration (Config.cpp) --------------------------------------
     void LoadConfig();
@@ -137,6 +140,11 @@ public:
 
     // Around a TSE call that may outlast systemd's watchdog (a data
     // export): the service stretches the watchdog meanwhile.
+    // Set by the service: run by a pass between its batches, once the
+    // core's pending events have been handled.
+    std::function<void()> OnBatchClosed;
+    // A job has been put into SpoolVerz since the pass last read it.
+    bool SpoolChanged = false;
     std::function<void(int allowedSeconds)> OnLongTseCallBegins;
     std::function<void()> OnLongTseCallEnds;
     void LongTseCallBegins(int allowedSeconds);

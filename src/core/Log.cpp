@@ -90,7 +90,7 @@ int TCore::SaveMsg(const QString& line)
 
 void TCore::ZelnorsTestLog(const QString& Msg)
 {
-    if (Msg.isEmpty() || !Param.contains(QStringLiteral("/TEST"))) return;
+    if (Msg.isEmpty() || !TestLogWanted()) return;
     const QString path = AktVerz + "\\VOK_TSE.DEB";
     if (!plat::FileExists(path)) return;
 

@@ -3,6 +3,8 @@
 // register in turn. The answers of signed jobs are made durable in batches:
 // each job is signed and its answer written, then one flush for the batch,
 // then the batch's job files are deleted and their journal entries closed.
+// Between batches the pass handles the core's events (pings, an end request,
+// the HTTP door) and reads the directory again only when a job has arrived.
 #include "jobs/AnswerBatch.h"
 #include "jobs/JobOrder.h"
 #include "jobs/Jobs.h"
@@ -18,6 +20,8 @@
 #include "tse/ProcLib.h"
 #include "tse/TseLib.h"
 #include "tse/TseLib_C_Dekl.h"
+
+#include <QCoreApplication>
 
 #include <exception>
 #include <set>
@@ -120,6 +124,7 @@ void ScanForTA(TCore& core, TJobContext& ctx, TJobPassState& st, const std::set<
     // The HTTP door's jobs after those of the job directory; the door's
     // directory is the service's own, so its scan errors are not repeated.
     if (!core.SpoolVerz.isEmpty()) {
+        core.SpoolChanged = false;
         QList<QByteArray> spooled;
         (void)plat::FindEntries(core.SpoolVerz, QStringLiteral("*.TSE"), spooled);
         for (const QByteArray& name : spooled) names << SpooledName(name);
@@ -133,25 +138,24 @@ void ScanForTA(TCore& core, TJobContext& ctx, TJobPassState& st, const std::set<
         waiting << name;
     }
     ctx.JobDateien = FairOrder(waiting);
-    QStringList jobNames;
-    for (const QByteArray& name : ctx.JobDateien) jobNames << plat::DisplayName(name.left(name.size() - 4));
-    core.JobListe = jobNames.join('|');
-
     if (ctx.JobDateien.isEmpty()) return;
+    // The names as text only for the lines that show them: a directory of
+    // thousands of jobs is scanned again during the pass.
+    if (TseDebug || core.TestLogWanted()) {
+        QStringList jobNames;
+        for (const QByteArray& name : ctx.JobDateien) jobNames << plat::DisplayName(name.left(name.size() - 4));
+        core.JobListe = jobNames.join('|');
+    }
     if (TseDebug) core.Log("|Jobs gefunden für: " + core.JobListe);
     core.ZelnorsTestLog("Scan (" + QString::number(core.ScanAnz) + "): TSE-Dateien gefunden, " + core.JobListe);
     core.ScanAnz = 0;
 }
 
-// Takes the next job of the scan; JobListe keeps the names still waiting.
-void TakeNextJob(TCore& core, TJobContext& ctx)
+void TakeNextJob(TJobContext& ctx)
 {
     ctx.JobDatei = ctx.JobDateien.takeFirst();
     ctx.AktKasRaw = ctx.JobDatei.left(ctx.JobDatei.size() - 4);
     ctx.AktKas = plat::DisplayName(ctx.AktKasRaw);
-    QStringList rest;
-    for (const QByteArray& name : ctx.JobDateien) rest << plat::DisplayName(name.left(name.size() - 4));
-    core.JobListe = rest.join('|');
 }
 
 }  // namespace
@@ -518,9 +522,11 @@ void LogPendingAnswers(TCore& core)
 
 namespace {
 
+// Also when the passes are held or switched off, or the end is asked for,
+// while the pass handled events between its batches.
 bool PassEnds(const TCore& core)
 {
-    return core.ProgEnde || SessionEndPending;
+    return core.ProgEnde || SessionEndPending || !core.MayPoll();
 }
 
 void RunJob(TCore& core, TJobContext& ctx, TJobPassState& st, TAnswerBatch& batch, TPassSync& jobDir)
@@ -538,6 +544,18 @@ void RunJob(TCore& core, TJobContext& ctx, TJobPassState& st, TAnswerBatch& batc
     // Only after an error already logged can a file still be open here;
     // the job stays, so the handle is merely given back.
     if (ctx.F.IsOpen()) (void)ctx.F.Close();
+}
+
+// Between batches the core's events are handled, so that a pass over
+// thousands of jobs keeps the service manager's pings going and holds up
+// neither an end request nor the HTTP door's requests and answers. The pass
+// holds TSE_running meanwhile: an operator's request or a close waits for the
+// pass's end as it waits for a job. Input waits too, since a question to the
+// operator would hold the pass for as long as nobody answers it.
+void HandleEventsBetweenBatches(TCore& core)
+{
+    JobScope hold(core);
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
 // The batch's flush and deletions hold the TSE_running flag as a job does:
@@ -571,8 +589,11 @@ void Abarbeiten_TseJobs(TCore& core)
     ScanForTA(core, ctx, st, taken);
     const int jobsFound = static_cast<int>(ctx.JobDateien.size());
     RetryPending(core, st);
+    // Whether a job file came in since the open batch began: a client may
+    // have written its next job under the name of one the batch took.
+    bool arrivedInBatch = false;
     while (!ctx.JobDateien.isEmpty() && !PassEnds(core)) {
-        TakeNextJob(core, ctx);
+        TakeNextJob(ctx);
         taken.insert(ctx.JobDatei);
         if (st.Pending.count(ctx.JobDatei)) continue;  // answered already; only its file work is left
         // Opened before any answer is written, so the batch's flush reports
@@ -583,14 +604,24 @@ void Abarbeiten_TseJobs(TCore& core)
         // A job file that came in since the scan joins the queue at once, in
         // its register's turn: a quiet register's job waits for one job of
         // each busy one, not for the rest of a flood or the end of a batch.
-        const bool arrived = st.JobDirGate && st.JobDirGate->NameArrived(".TSE");
+        // Where arrivals are not reported (a network share), the directory
+        // is read again after each batch instead, not after every job.
+        const bool watched = st.JobDirGate && st.JobDirGate->Watching();
+        const bool arrived = !watched || st.JobDirGate->NameArrived(".TSE");
+        arrivedInBatch = arrivedInBatch || arrived;
         if (batch.ShouldClose(plat::MonotonicMs())) {
             CloseBatch(core, st, batch, jobDir);
+            HandleEventsBetweenBatches(core);
+            if (core.OnBatchClosed) core.OnBatchClosed();
+            if (PassEnds(core)) break;
             // The batch's job files are gone (or answered and kept): a file
-            // under one of their names now is a new job.
+            // under one of their names now is a new job. Without any arrival
+            // the queue is still whole, and a drain of thousands is not read
+            // again after every batch.
             taken.clear();
-            if (!ctx.JobDateien.isEmpty() || arrived) ScanForTA(core, ctx, st, taken);
-        } else if (arrived) {
+            if (arrivedInBatch || core.SpoolChanged) ScanForTA(core, ctx, st, taken);
+            arrivedInBatch = false;
+        } else if (arrived && watched) {
             ScanForTA(core, ctx, st, taken);
         }
     }

@@ -302,6 +302,7 @@ void THttpFront::Take(THttpJob job, TReply reply)
             return;
         }
         waiting_[base] = {std::move(job), reply};
+        core_.SpoolChanged = true;
         passSoon_();
         return;
     }
@@ -319,6 +320,7 @@ void THttpFront::Take(THttpJob job, TReply reply)
         return;
     }
     waiting_[base] = {std::move(job), reply};
+    core_.SpoolChanged = true;
     passSoon_();
 }
 

@@ -39,12 +39,15 @@ TService::TService(const QStringList& args, bool unattended, QObject* parent)
     };
     core.OnLongTseCallEnds = [this] { ReportToService(notifier_->LongCallEnds()); };
 
-    // A job the door spooled is taken by the next pass, from the event loop.
+    // A job the door spooled is taken by the next pass, from the event loop,
+    // or by the pass in hand after its batch; the answers a long pass has
+    // written go out between its batches.
     http_ = std::make_unique<THttpFront>(core, [this] {
         QTimer::singleShot(0, this, [this] {
             if (poll_->isActive()) AtHandlerEdge([this] { Timer1Timer(); });
         });
     });
+    core.OnBatchClosed = [this] { http_->CollectAnswers(); };
 
     poll_ = new QTimer(this);
     poll_->setInterval(PollInterval);

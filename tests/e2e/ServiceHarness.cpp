@@ -187,4 +187,28 @@ bool TarExtract(const QString& tarFile, const QString& dir)
     return tar.waitForFinished(30000) && tar.exitStatus() == QProcess::NormalExit && tar.exitCode() == 0;
 }
 
+bool DropReceipts(const QString& dir, const QString& prefix, const QByteArray& kasid, int count)
+{
+    const auto path = [&](int i) { return QStringLiteral("%1/%2_%3").arg(dir, prefix).arg(i, 4, 10, QChar('0')); };
+    for (int i = 1; i <= count; ++i) {
+        const QByteArray text = "CMD=BON\r\nKASID=" + kasid + "\r\nBONID=" + QByteArray::number(i) +
+                                "\r\nSIGTEXT=Beleg^1.00_0.00_0.00_0.00_0.00^1.00:Bar\r\n*EOF*\r\n";
+        QFile f(path(i) + ".tmp");
+        if (!f.open(QIODevice::WriteOnly) || f.write(text) != text.size()) return false;
+    }
+    for (int i = 1; i <= count; ++i)
+        if (!QFile::rename(path(i) + ".tmp", path(i) + ".TSE")) return false;
+    return true;
+}
+
+int CompleteAnswers(const QString& dir, const QString& prefix)
+{
+    int n = 0;
+    for (const QString& sig : QDir(dir).entryList({prefix + "_*.SIG"}, QDir::Files)) {
+        QFile f(dir + "/" + sig);
+        if (f.open(QIODevice::ReadOnly) && f.readAll().endsWith("*EOF*\r\n")) ++n;
+    }
+    return n;
+}
+
 }  // namespace e2e

@@ -70,6 +70,13 @@ private:
     QStringList removedEnv_;
 };
 
+// BON jobs of one register (KASID `kasid`) named <prefix>_0001.TSE and on,
+// written beside first and then renamed in, all in a row, as a register that
+// was offline drops them: one scan sees them all. False when one failed.
+bool DropReceipts(const QString& dir, const QString& prefix, const QByteArray& kasid, int count);
+// How many answers <prefix>_*.SIG are complete (last line "*EOF*").
+int CompleteAnswers(const QString& dir, const QString& prefix);
+
 // `tar -tf`; empty when tar fails.
 QStringList TarList(const QString& tarFile);
 // `tar -xf` into dir; false when tar fails.

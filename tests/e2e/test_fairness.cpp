@@ -1,13 +1,15 @@
 // Fair to every register: one register drops 300 receipts at once, another
-// sends a single one while the service works through them. The single
-// receipt is answered long before the flood is through: it waits for the
-// answers the service had in hand, not for the rest of the flood it listed.
+// sends single ones while the service works through them. A single receipt
+// is answered long before the flood is through: it waits for the answers
+// the service had in hand, not for the rest of the flood it listed, also
+// when it comes under the name of a job whose file is still there.
 // Answers are counted, nothing is timed.
 #include "ServiceHarness.h"
 
 #include <QDir>
 #include <QFile>
 #include <QJsonObject>
+#include <QSet>
 #include <QThread>
 #include <gtest/gtest.h>
 
@@ -15,34 +17,14 @@ namespace {
 
 constexpr int kFlood = 300;
 
-// A register that drops many jobs at once writes them itself, each under a
-// name of its own, written beside and renamed in as the protocol asks. All
-// are written first and renamed in a row, so the flood stands there whole
-// at once.
 void DropFlood(const QString& dir)
 {
-    for (int i = 1; i <= kFlood; ++i) {
-        const QByteArray text = "CMD=BON\r\nKASID=Flutkasse\r\nBONID=" + QByteArray::number(i) +
-                                "\r\nSIGTEXT=Beleg^1.00_0.00_0.00_0.00_0.00^1.00:Bar\r\n*EOF*\r\n";
-        QFile f(QStringLiteral("%1/FLUT_%2.tmp").arg(dir).arg(i, 4, 10, QChar('0')));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        ASSERT_EQ(f.write(text), text.size());
-    }
-    for (int i = 1; i <= kFlood; ++i) {
-        const QString name = QStringLiteral("%1/FLUT_%2").arg(dir).arg(i, 4, 10, QChar('0'));
-        ASSERT_TRUE(QFile::rename(name + ".tmp", name + ".TSE"));
-    }
+    ASSERT_TRUE(e2e::DropReceipts(dir, "FLUT", "Flutkasse", kFlood));
 }
 
-// Answers of the flood that are complete (last line "*EOF*").
 int FloodAnswered(const QString& dir)
 {
-    int n = 0;
-    for (const QString& sig : QDir(dir).entryList({"FLUT_*.SIG"}, QDir::Files)) {
-        QFile f(dir + "/" + sig);
-        if (f.open(QIODevice::ReadOnly) && f.readAll().endsWith("*EOF*\r\n")) ++n;
-    }
-    return n;
+    return e2e::CompleteAnswers(dir, "FLUT");
 }
 
 TEST(Fairness, AQuietRegistersReceiptIsAnsweredLongBeforeAnotherRegistersFloodIsThrough)
@@ -67,6 +49,40 @@ TEST(Fairness, AQuietRegistersReceiptIsAnsweredLongBeforeAnotherRegistersFloodIs
     for (int waited = 0; FloodAnswered(svc.JobDir()) < kFlood && waited < 180000; waited += 200) QThread::msleep(200);
     EXPECT_EQ(FloodAnswered(svc.JobDir()), kFlood);
     EXPECT_TRUE(QDir(svc.JobDir()).entryList({"FLUT_*.TSE"}, QDir::Files).isEmpty());
+    ASSERT_EQ(svc.Terminate(), 0);
+}
+
+// A register sends its receipts one after the other under one name: each
+// job file is written the moment the answer before it has been read, often
+// before the service has deleted the job that answer belongs to. During a
+// flood each such job is still taken in its register's turn, and answered
+// as itself.
+TEST(Fairness, ARegisterReusingItsJobNameDuringAFloodHasEachReceiptAnsweredInTurn)
+{
+    e2e::Service svc;
+    QString why;
+    ASSERT_TRUE(svc.Start(&why)) << why.toStdString();
+
+    DropFlood(svc.JobDir());
+    for (int waited = 0; FloodAnswered(svc.JobDir()) < kFlood / 10 && waited < 60000; waited += 20) QThread::msleep(20);
+    QSet<QString> transactions;
+    for (int bon = 1; bon <= 5; ++bon) {
+        const e2e::ClientResult r = svc.Client({"--name", "Kasse02", "--timeout", "120", "--json", "bon", "--kasid",
+                                                "Kasse02", "--bonid", QString::number(bon), "--sigtext",
+                                                "Ruhig^1.00_0.00_0.00_0.00_0.00^1.00:Bar"},
+                                               180000);
+        ASSERT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
+        EXPECT_EQ(r.json().value("CMD").toString(), "BON OK");
+        EXPECT_EQ(r.json().value("BONID").toString(), QString::number(bon)) << "another job's answer";
+        transactions.insert(r.json().value("TRANR").toString());
+    }
+    const int answeredBefore = FloodAnswered(svc.JobDir());
+    EXPECT_EQ(transactions.size(), 5) << "a receipt was answered with another one's transaction";
+    EXPECT_LT(answeredBefore, kFlood) << "a job under a reused name waited for the flood to end";
+
+    for (int waited = 0; FloodAnswered(svc.JobDir()) < kFlood && waited < 180000; waited += 200) QThread::msleep(200);
+    EXPECT_EQ(FloodAnswered(svc.JobDir()), kFlood);
+    EXPECT_FALSE(QFile::exists(svc.JobDir() + "/Kasse02.TSE"));
     ASSERT_EQ(svc.Terminate(), 0);
 }
 

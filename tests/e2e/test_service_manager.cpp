@@ -108,6 +108,34 @@ TEST_F(ServiceManager, WithoutAWatchdogOnlyReadyAndStopping)
     EXPECT_EQ(systemd.Next(1000), "STOPPING=1");
 }
 
+// A pass over a flood of receipts handles the pings between its batches:
+// however long the flood, systemd must not take the service for hung.
+TEST_F(ServiceManager, PingsGoOnWhileAPassWorksThroughAFlood)
+{
+    ASSERT_NO_FATAL_FAILURE(StartUnder("400000"));  // a ping due every 200 ms
+    ASSERT_EQ(systemd.Next(5000), "READY=1");
+
+    // Each receipt takes the TSE 15 ms or more: the flood's pass lasts well
+    // over a second.
+    QDir().mkpath(svc.DriveDir() + "/.softtse");
+    QFile faults(svc.DriveDir() + "/.softtse/faults");
+    ASSERT_TRUE(faults.open(QIODevice::WriteOnly));
+    faults.write("se_finishTransaction delay 15\n");
+    faults.close();
+    constexpr int kFlood = 100;
+    ASSERT_TRUE(e2e::DropReceipts(svc.JobDir(), "FLUT", "Flutkasse", kFlood));
+
+    int pingsDuringTheFlood = 0;
+    for (int n = 0; n < 3000; ++n) {
+        const int answered = e2e::CompleteAnswers(svc.JobDir(), "FLUT");
+        if (answered == kFlood) break;
+        if (systemd.Next(20) == "WATCHDOG=1" && answered >= 5) ++pingsDuringTheFlood;
+    }
+    EXPECT_EQ(e2e::CompleteAnswers(svc.JobDir(), "FLUT"), kFlood);
+    EXPECT_GE(pingsDuringTheFlood, 3);
+    EXPECT_EQ(svc.Terminate(), 0);
+}
+
 // An EXPORT job holds the thread of the pings for as long as the TSE takes to
 // export; a long one must not look like a hung service.
 TEST_F(ServiceManager, AnExportLongerThanTheWatchdogStretchesItsTime)

@@ -1,10 +1,12 @@
-// SIGTERM while a burst of receipts is being signed: the service finishes the
-// job in hand and ends cleanly; no answer is left half written.
+// SIGTERM while a burst or a flood of receipts is being signed: the service
+// finishes the job or batch in hand and ends cleanly; no answer is left half
+// written.
 #include "ServiceHarness.h"
 
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
+#include <QSet>
 #include <QThread>
 #include <gtest/gtest.h>
 #include <memory>
@@ -56,4 +58,53 @@ TEST(ServiceShutdown, SigtermDuringABurstLeavesNothingHalfAnswered)
     EXPECT_TRUE(QRegularExpression("^\\d\\d\\.\\d\\d\\.\\d\\d \\d\\d:\\d\\d:\\d\\d  Vok_TSE beendet$")
                     .match(QString::fromLatin1(log.last().trimmed())).hasMatch())
         << log.last().toStdString();
+}
+
+namespace {
+
+// The transaction numbers of the complete answers among FLUT_*.SIG.
+QList<QByteArray> Transactions(const QDir& jobs)
+{
+    QList<QByteArray> numbers;
+    for (const QString& name : jobs.entryList({"FLUT_*.SIG"}, QDir::Files)) {
+        QFile f(jobs.filePath(name));
+        if (!f.open(QIODevice::ReadOnly)) continue;
+        const QByteArray bytes = f.readAll();
+        if (!bytes.endsWith("*EOF*\r\n")) continue;
+        for (const QByteArray& line : bytes.split('\n'))
+            if (line.startsWith("TRANR=")) numbers << line.mid(6).trimmed();
+    }
+    return numbers;
+}
+
+}  // namespace
+
+// An end request while a flood waits is not held up by the rest of the
+// flood: the pass ends after the batch in hand, every answered receipt's job
+// file is gone, and the next start answers the rest, each receipt once.
+TEST(ServiceShutdown, SigtermDuringAFloodEndsAfterTheBatchInHand)
+{
+    constexpr int kFlood = 400;
+    e2e::Service svc;
+    QString why;
+    ASSERT_TRUE(svc.Start(&why)) << why.toStdString();
+    const QDir jobs(svc.JobDir());
+    ASSERT_TRUE(e2e::DropReceipts(svc.JobDir(), "FLUT", "Flutkasse", kFlood));
+    for (int i = 0; i < 6000 && Transactions(jobs).size() < 20; ++i) QThread::msleep(10);
+    ASSERT_GE(Transactions(jobs).size(), 20);
+    EXPECT_EQ(svc.Terminate(), 0);
+
+    const int answered = Transactions(jobs).size();
+    EXPECT_LT(answered, kFlood) << "the end waited for the whole flood";
+    for (const QString& sig : jobs.entryList({"FLUT_*.SIG"}, QDir::Files)) {
+        const QString job = sig.left(sig.size() - 4) + ".TSE";
+        EXPECT_FALSE(jobs.exists(job)) << job.toStdString() << " is answered but still there";
+    }
+
+    ASSERT_TRUE(svc.Start(&why)) << why.toStdString();
+    for (int i = 0; i < 18000 && Transactions(jobs).size() < kFlood; ++i) QThread::msleep(10);
+    const QList<QByteArray> numbers = Transactions(jobs);
+    EXPECT_EQ(numbers.size(), kFlood);
+    EXPECT_EQ(QSet<QByteArray>(numbers.begin(), numbers.end()).size(), kFlood) << "a receipt was signed twice";
+    EXPECT_EQ(svc.Terminate(), 0);
 }
