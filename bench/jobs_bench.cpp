@@ -10,7 +10,15 @@
 //   vok_tse_bench --dir JOBDIR --pid PID [--burst 1000] [--single 100]
 //                 [--flood 500] [--drain 10000] [--idle 30]
 //                 [--uncollected 10000] [--tse-rate PAIRS_PER_SECOND]
+//                 [--tse-bench "softtse_bench 500"] [--meter FILE]
+//
+// --tse-bench measures the TSE's own rate right before and after each job
+// figure (the rate of the figure's own minutes, not of the run's start);
+// --meter reads the time the service spent inside the TSE's calls (the file
+// the service's software TSE got as SOFTTSE_METER), so that the service's
+// own share of each job is stated apart from the TSE's.
 #include "ServiceWatch.h"
+#include "TseMeter.h"
 
 #include "vok-tse-client/JobExchange.h"
 #include "vok-tse-client/JobText.h"
@@ -37,6 +45,8 @@ struct Args {
     int idleSeconds = 30;
     int uncollected = 10000;
     double tseRate = 0;  // start+finish pairs per second
+    std::string tseBench;
+    QString meter;
 };
 
 bool ParseArgs(int argc, char** argv, Args& a)
@@ -53,6 +63,8 @@ bool ParseArgs(int argc, char** argv, Args& a)
         else if (k == "--idle") a.idleSeconds = std::atoi(v);
         else if (k == "--uncollected") a.uncollected = std::atoi(v);
         else if (k == "--tse-rate") a.tseRate = std::atof(v);
+        else if (k == "--tse-bench") a.tseBench = v;
+        else if (k == "--meter") a.meter = QFile::decodeName(v);
         else return false;
     }
     return !a.dir.isEmpty() && a.pid > 0 && argc % 2 == 1;
@@ -132,19 +144,24 @@ Run Burst(const QString& dir, AnswerWatch& watch, int count)
     return run;
 }
 
-Run Singles(const QString& dir, AnswerWatch& watch, int count)
+// tseMs gets, for each answered job, the time the service spent inside the
+// TSE's calls from its hand-over to its answer (with a meter).
+Run Singles(const QString& dir, AnswerWatch& watch, int count, const TseMeter& meter, std::vector<double>& tseMs)
 {
     Run run;
     const auto begin = Clock::now();
     for (int i = 0; i < count; ++i) {
         const std::string name = Name("SINGLE", i);
         Pending pending;
+        const TseMeter::Reading before = meter.Read();
         if (SubmitJob({dir, QString::fromStdString(name)}, BonJob(i, "BENCH-KASSE-01")).exitCode != 0) {
             ++run.missing;
             continue;
         }
         pending.emplace(name, Clock::now());
+        const size_t answered = run.latencyMs.size();
         Await(dir, watch, pending, run, std::chrono::seconds(10));
+        if (meter.ok() && run.latencyMs.size() > answered) tseMs.push_back((meter.Read() - before).callNs / 1e6);
     }
     run.seconds = std::chrono::duration<double>(Clock::now() - begin).count();
     return run;
@@ -238,6 +255,47 @@ void ReportRatio(const char* what, const Run& r, double tseRate)
         std::printf("%s throughput / TSE's own rate: %.2f\n", what, r.latencyMs.size() / r.seconds / tseRate);
 }
 
+// The TSE's own rate for each figure: measured before the first and after
+// each; a figure is set beside the mean of the measurements around it.
+class TseRate {
+public:
+    TseRate(std::string command, double fixed) : command_(std::move(command)), last_(fixed) {}
+
+    void Begin()
+    {
+        if (command_.empty()) return;
+        last_ = MeasureTseRate(command_);
+        std::printf("TSE's own rate: %.1f pairs/s\n", last_);
+    }
+    // After a figure: the rate to set beside it (0 when unknown).
+    double Around(const char* what)
+    {
+        if (command_.empty()) return last_;
+        const double before = last_;
+        last_ = MeasureTseRate(command_);
+        if (before <= 0 || last_ <= 0) return 0;
+        const double mean = (before + last_) / 2;
+        std::printf("%s: TSE's own rate before / after: %.1f / %.1f pairs/s, mean %.1f = %.2f ms a pair\n", what,
+                    before, last_, mean, 1000.0 / mean);
+        return mean;
+    }
+
+private:
+    std::string command_;
+    double last_;
+};
+
+void ReportMeter(const char* what, const Run& r, const TseMeter::Reading& d)
+{
+    const size_t jobs = r.latencyMs.size();
+    if (jobs == 0 || r.seconds <= 0) return;
+    const double callS = d.callNs / 1e9;
+    std::printf("%s inside the TSE: %.2f ms a start+finish pair, %.2f ms of TSE calls a job (%.1f calls); "
+                "the TSE's calls fill %.2f of the time; the service's own time %.2f ms a job\n",
+                what, d.transactionCalls ? 2e-6 * d.transactionNs / d.transactionCalls : 0.0, callS * 1e3 / jobs,
+                double(d.calls) / jobs, callS / r.seconds, (r.seconds - callS) * 1e3 / jobs);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -245,7 +303,8 @@ int main(int argc, char** argv)
     Args a;
     if (!ParseArgs(argc, argv, a)) {
         std::fprintf(stderr, "usage: vok_tse_bench --dir JOBDIR --pid PID [--burst N] [--single N] [--flood N] "
-                             "[--drain N] [--idle S] [--uncollected N] [--tse-rate R]\n");
+                             "[--drain N] [--idle S] [--uncollected N] [--tse-rate R] [--tse-bench CMD] "
+                             "[--meter FILE]\n");
         return 64;
     }
     AnswerWatch watch(a.dir);
@@ -253,21 +312,37 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "cannot watch %s\n", a.dir.toLocal8Bit().constData());
         return 74;
     }
-    // The TSE's own time for one start+finish pair, the unit of the latencies.
-    const double pairMs = a.tseRate > 0 ? 1000.0 / a.tseRate : 0;
-    if (pairMs > 0) std::printf("TSE's own rate: %.1f pairs/s = %.2f ms a pair\n", a.tseRate, pairMs);
+    const TseMeter meter(a.meter);
+    if (!a.meter.isEmpty() && !meter.ok())
+        std::printf("no TSE call counters in %s: the service's own share is not shown\n", a.meter.toLocal8Bit().constData());
+    TseRate tse(a.tseBench, a.tseRate);
+    if (a.tseBench.empty() && a.tseRate > 0)
+        std::printf("TSE's own rate: %.1f pairs/s = %.2f ms a pair\n", a.tseRate, 1000.0 / a.tseRate);
+    tse.Begin();
 
     if (a.burst > 0) {
+        const TseMeter::Reading before = meter.Read();
         const Run burst = Burst(a.dir, watch, a.burst);
+        const TseMeter::Reading used = meter.Read() - before;
         Report("burst", burst, a.burst);
-        ReportRatio("burst", burst, a.tseRate);
+        ReportRatio("burst", burst, tse.Around("burst"));
+        if (meter.ok()) ReportMeter("burst", burst, used);
     }
     double singleP50 = 0;
     if (a.single > 0) {
-        const Run single = Singles(a.dir, watch, a.single);
+        std::vector<double> tseMs;
+        const Run single = Singles(a.dir, watch, a.single, meter, tseMs);
         Report("single", single, a.single);
         singleP50 = Percentile(single.latencyMs, 50);
-        if (pairMs > 0) std::printf("single p50 above the TSE's pair time: %.1f ms\n", singleP50 - pairMs);
+        const double rate = tse.Around("single");
+        if (rate > 0) std::printf("single p50 above the TSE's pair time: %.1f ms\n", singleP50 - 1000.0 / rate);
+        if (!tseMs.empty() && tseMs.size() == single.latencyMs.size()) {
+            std::vector<double> own;
+            for (size_t i = 0; i < tseMs.size(); ++i) own.push_back(single.latencyMs[i] - tseMs[i]);
+            std::printf("single inside the TSE: p50 %.2f ms a job; the service's own time (latency less the TSE's "
+                        "calls): p50 %.2f ms, p95 %.2f ms\n",
+                        Percentile(tseMs, 50), Percentile(own, 50), Percentile(own, 95));
+        }
     }
     if (a.flood > 0) {
         const FloodRuns f = Flood(a.dir, watch, a.flood);
@@ -277,7 +352,9 @@ int main(int argc, char** argv)
                     Percentile(q.latencyMs, 50), Percentile(q.latencyMs, 100));
         if (q.errors || q.missing) std::printf("; %d ERR answers, %d unanswered", q.errors, q.missing);
         std::printf("\n");
-        if (pairMs > 0 && !q.latencyMs.empty()) {
+        const double rate = tse.Around("flood");
+        if (rate > 0 && !q.latencyMs.empty()) {
+            const double pairMs = 1000.0 / rate;
             const double p50 = Percentile(q.latencyMs, 50), worst = Percentile(q.latencyMs, 100);
             std::printf("quiet register's job during the flood: p50 %.1f TSE pair times, max %.1f; "
                         "p50 above its own single p50: %.1f TSE pair times\n",
@@ -285,9 +362,12 @@ int main(int argc, char** argv)
         }
     }
     if (a.drain > 0) {
+        const TseMeter::Reading before = meter.Read();
         const Run drain = Drain(a.dir, watch, a.drain);
+        const TseMeter::Reading used = meter.Read() - before;
         Report("drain", drain, a.drain);
-        ReportRatio("drain", drain, a.tseRate);
+        ReportRatio("drain", drain, tse.Around("drain"));
+        if (meter.ok()) ReportMeter("drain", drain, used);
         std::printf("drain: peak resident memory so far %.1f MB, resident now %.1f MB\n",
                     StatusKb(a.pid, "VmHWM") / 1024.0, StatusKb(a.pid, "VmRSS") / 1024.0);
     }

@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Builds, then prints in one run on this machine:
 #   - the software TSE's own rate (start+finish pairs per second through the
-#     C interface): the limit the service can reach; measured again after the
-#     service's figures;
+#     C interface): the limit the service can reach; measured again right
+#     before and after each job figure (TSE_PAIRS pairs, default 500), which
+#     is set beside the mean of the two, and after the service's figures;
+#   - with each job figure, the time the service spent inside the TSE's calls
+#     (counted by the software TSE itself) and the service's own time a job;
 #   - a burst of BON jobs through the running service: throughput, p50/p95
 #     latency from the rename of a job file to its complete answer, and the
 #     ratio of that throughput to the TSE's own rate;
@@ -27,6 +30,10 @@
 #   A quick run: BURST=100 SINGLE=20 FLOOD=100 DRAIN=500 IDLE=5 UNCOLLECTED=1000 VERIFY_MESSAGES=1000
 #   PROGRAM=<another build's bin/vok_tse> measures that program with this
 #   script's driver (side by side with an earlier build).
+#   TMPDIR=<dir> puts the service's folder there, default /tmp;
+#   TSE_TMPDIR=<dir> puts the TSE's devices (the service's and those its own
+#   rate is measured on) on another file system, as a USB TSE is: default
+#   beside the service. See bench/README.md.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
@@ -48,28 +55,34 @@ bin=$build/bin
 program=${PROGRAM:-$bin/vok_tse}
 
 echo "== software TSE, start+finish pairs through the C interface"
-tse_line=$("$bin/softtse_bench" 1000)
+# The TSE's own rate is measured where its device is.
+tse_tmp=${TSE_TMPDIR:-${TMPDIR:-/tmp}}
+tse_line=$(TMPDIR=$tse_tmp "$bin/softtse_bench" 1000)
 echo "$tse_line"
 tse_rate=$(sed -n 's/.*: \([0-9.]*\) pairs per second.*/\1/p' <<<"$tse_line")
 
-work=$(mktemp -d /tmp/vok-bench-XXXXXX)
+work=$(mktemp -d "${TMPDIR:-/tmp}/vok-bench-XXXXXX")
+# The TSE's device: beside the service unless TSE_TMPDIR names another place.
+tse_work=$(mktemp -d "${TSE_TMPDIR:-$work}/vok-bench-tse-XXXXXX")
 pid=
 cleanup() {
   if [[ -n $pid ]] && kill -0 "$pid" 2>/dev/null; then
     kill -TERM "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
   fi
-  rm -rf "$work"
+  rm -rf "$work" "$tse_work"
 }
 trap cleanup EXIT
 
 prog=$work/prog
-mkdir -p "$prog" "$work/drives/e"
-: >"$work/drives/e/TSE-IO.bin"
+mkdir -p "$prog" "$tse_work/drives/e"
+: >"$tse_work/drives/e/TSE-IO.bin"
 printf '[VOKTAR-TSE]\r\nVERSION=2.1\r\nTSE_PFAD=E:\\\r\nEXP_TANR=0\r\n' >"$prog/Vok_TSE.INI"
 
 echo "== service: $prog"
-(cd "$prog" && VOK_TSE_DRIVES=$work/drives \
+# SOFTTSE_METER: the software TSE counts the time spent inside its calls, so
+# that the driver can state the service's own share of each job.
+(cd "$prog" && VOK_TSE_DRIVES=$tse_work/drives SOFTTSE_METER=$work/tse.meter \
    exec "$program" --unattended >"$work/service.out" 2>&1) &
 pid=$!
 
@@ -97,7 +110,8 @@ fi
 
 echo "== service, BON jobs (burst $burst, single $single, flood $flood, drain $drain), idle ${idle} s (beside $uncollected uncollected answers)"
 "$bin/vok_tse_bench" --dir "$prog/TSE" --pid "$pid" --burst "$burst" --single "$single" --flood "$flood" \
-  --drain "$drain" --idle "$idle" --uncollected "$uncollected" ${tse_rate:+--tse-rate "$tse_rate"}
+  --drain "$drain" --idle "$idle" --uncollected "$uncollected" ${tse_rate:+--tse-rate "$tse_rate"} \
+  --tse-bench "TMPDIR=$tse_tmp $bin/softtse_bench ${TSE_PAIRS:-500}" --meter "$work/tse.meter"
 
 kill -TERM "$pid"
 wait "$pid" || true
@@ -109,7 +123,7 @@ tail -n 1 "$prog/Vok_TSE.LOG" | grep -q '  Vok_TSE beendet.$' && echo "service e
 # The TSE's rate swings with the disk and the machine's load: measured again
 # after the service, so that a run whose conditions changed shows it.
 echo "== software TSE again, after the service"
-"$bin/softtse_bench" 1000
+TMPDIR=$tse_tmp "$bin/softtse_bench" 1000
 
 # verify: the archive is written first (not timed), then verify runs alone
 # under /usr/bin/time: elapsed and processor seconds, peak resident memory.

@@ -1,5 +1,5 @@
 // How many start+finish pairs per second the software TSE signs on this
-// machine, on a fresh device in a temporary directory.
+// machine, on a fresh device in a temporary directory (in TMPDIR, else /tmp).
 #include "se_api.h"
 
 #include <chrono>
@@ -56,12 +56,15 @@ int main(int argc, char **argv)
     // A device that has signed this many pairs before the timed ones, as
     // the service's device has after a burst and a drain.
     const int prefill = argc > 2 ? std::atoi(argv[2]) : 0;
-    char pattern[] = "/tmp/softtse-bench-XXXXXX";
-    if (pairs <= 0 || mkdtemp(pattern) == nullptr) {
+    // In TMPDIR when set, so that the TSE's rate is measured on the file
+    // system the service's figures are measured on.
+    const char *tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/softtse-bench-XXXXXX";
+    if (pairs <= 0 || mkdtemp(pattern.data()) == nullptr) {
         std::fprintf(stderr, "usage: softtse_bench [pairs [pairs signed before, untimed]]\n");
         return 2;
     }
-    const std::string device = pattern;
+    const std::string device = pattern.c_str();
     std::ofstream(device + "/TSE-IO.bin").put('\n');
     const char *client = "BENCH-KASSE-01";
     const char *type = "Kassenbeleg-V1";

@@ -15,7 +15,8 @@ Session &session()
     return s;
 }
 
-Call::Call(const char *function, const char *openPath) : session_(session()), lock_(session_.mutex)
+Call::Call(const char *function, const char *openPath)
+    : meter_(function), session_(session()), lock_(session_.mutex)
 {
     const std::string device = openPath ? normaliseDevicePath(openPath) : session_.lastDevicePath;
     if (!device.empty())

@@ -4,6 +4,7 @@
 
 #include "device.h"
 #include "faults.h"
+#include "meter.h"
 #include "se_api.h"
 
 #include <memory>
@@ -41,6 +42,7 @@ public:
     Session &state() { return session_; }
 
 private:
+    MeterStamp meter_; // first in, last out: the wait for the lock counts too
     Session &session_;
     std::unique_lock<std::mutex> lock_;
     FaultAction fault_;
