@@ -6,6 +6,7 @@
 #include <QFile>
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <poll.h>
 #include <sstream>
@@ -100,19 +101,22 @@ double Percentile(std::vector<double> v, double p)
 
 double ProcessorSeconds(long pid)
 {
-    std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(f, line);
-    const size_t close = line.rfind(')');
-    if (close == std::string::npos) return -1;
-    std::istringstream rest(line.substr(close + 2));
-    std::string field;
-    unsigned long long utime = 0, stime = 0;
-    for (int i = 3; i <= 15 && rest >> field; ++i) {
-        if (i == 14) utime = std::stoull(field);
-        if (i == 15) stime = std::stoull(field);
+    // The scheduler's own count in nanoseconds, summed over the threads; the
+    // utime and stime of /proc/PID/stat move in whole clock ticks (10 ms),
+    // too coarse for a service that idles at a fraction of a per mille.
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    std::error_code ec;
+    unsigned long long ns = 0;
+    bool any = false;
+    for (const auto& task : std::filesystem::directory_iterator(tasks, ec)) {
+        std::ifstream f(task.path() / "schedstat");
+        unsigned long long onCpu = 0;
+        if (f >> onCpu) {
+            ns += onCpu;
+            any = true;
+        }
     }
-    return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
+    return any ? double(ns) / 1e9 : -1;
 }
 
 long StatusKb(long pid, const std::string& key)

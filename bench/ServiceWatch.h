@@ -56,7 +56,7 @@ void CollectSome(const QString& dir, AnswerWatch& watch, std::vector<std::pair<P
 
 double Percentile(std::vector<double> v, double p);
 
-// utime + stime of the process, in seconds.
+// Processor time of the process's threads, in seconds.
 double ProcessorSeconds(long pid);
 // A value of /proc/PID/status in kB, e.g. "VmHWM"; -1 when unreadable.
 long StatusKb(long pid, const std::string& key);

@@ -13,7 +13,8 @@
 //                 [--tse-bench "softtse_bench 500"] [--meter FILE]
 //
 // --tse-bench measures the TSE's own rate right before and after each job
-// figure (the rate of the figure's own minutes, not of the run's start);
+// figure (the rate of the figure's own minutes, not of the run's start; the
+// pairs the service's TSE has signed so far are appended as the prefill);
 // --meter reads the time the service spent inside the TSE's calls (the file
 // the service's software TSE got as SOFTTSE_METER), so that the service's
 // own share of each job is stated apart from the TSE's.
@@ -256,33 +257,49 @@ void ReportRatio(const char* what, const Run& r, double tseRate)
 }
 
 // The TSE's own rate for each figure: measured before the first and after
-// each; a figure is set beside the mean of the measurements around it.
+// each; a figure is set beside the mean of the measurements around it. The
+// software TSE slows down as its device fills (a file per log message), so
+// with a meter each measurement runs on a device that has signed as many
+// pairs before as the service's has by then (softtse_bench's prefill).
 class TseRate {
 public:
-    TseRate(std::string command, double fixed) : command_(std::move(command)), last_(fixed) {}
+    TseRate(std::string command, double fixed, const TseMeter& meter)
+        : command_(std::move(command)), last_(fixed), meter_(meter)
+    {
+    }
 
     void Begin()
     {
         if (command_.empty()) return;
-        last_ = MeasureTseRate(command_);
-        std::printf("TSE's own rate: %.1f pairs/s\n", last_);
+        last_ = Measure();
+        std::printf("TSE's own rate: %.1f pairs/s%s\n", last_, prefillNote_.c_str());
     }
     // After a figure: the rate to set beside it (0 when unknown).
     double Around(const char* what)
     {
         if (command_.empty()) return last_;
         const double before = last_;
-        last_ = MeasureTseRate(command_);
+        const std::string beforeNote = prefillNote_;
+        last_ = Measure();
         if (before <= 0 || last_ <= 0) return 0;
         const double mean = (before + last_) / 2;
-        std::printf("%s: TSE's own rate before / after: %.1f / %.1f pairs/s, mean %.1f = %.2f ms a pair\n", what,
-                    before, last_, mean, 1000.0 / mean);
+        std::printf("%s: TSE's own rate before / after: %.1f%s / %.1f%s pairs/s, mean %.1f = %.2f ms a pair\n", what,
+                    before, beforeNote.c_str(), last_, prefillNote_.c_str(), mean, 1000.0 / mean);
         return mean;
     }
 
 private:
+    double Measure()
+    {
+        const uint64_t signedBefore = meter_.ok() ? meter_.Read().transactionCalls / 2 : 0;
+        prefillNote_ = signedBefore ? " (after " + std::to_string(signedBefore) + " pairs)" : std::string();
+        return MeasureTseRate(signedBefore ? command_ + " " + std::to_string(signedBefore) : command_);
+    }
+
     std::string command_;
     double last_;
+    const TseMeter& meter_;
+    std::string prefillNote_;
 };
 
 void ReportMeter(const char* what, const Run& r, const TseMeter::Reading& d)
@@ -315,7 +332,7 @@ int main(int argc, char** argv)
     const TseMeter meter(a.meter);
     if (!a.meter.isEmpty() && !meter.ok())
         std::printf("no TSE call counters in %s: the service's own share is not shown\n", a.meter.toLocal8Bit().constData());
-    TseRate tse(a.tseBench, a.tseRate);
+    TseRate tse(a.tseBench, a.tseRate, meter);
     if (a.tseBench.empty() && a.tseRate > 0)
         std::printf("TSE's own rate: %.1f pairs/s = %.2f ms a pair\n", a.tseRate, 1000.0 / a.tseRate);
     tse.Begin();

@@ -2,8 +2,10 @@
 # Builds, then prints in one run on this machine:
 #   - the software TSE's own rate (start+finish pairs per second through the
 #     C interface): the limit the service can reach; measured again right
-#     before and after each job figure (TSE_PAIRS pairs, default 500), which
-#     is set beside the mean of the two, and after the service's figures;
+#     before and after each job figure (TSE_PAIRS pairs, default 500, on a
+#     device that has signed as many pairs before as the service's TSE has
+#     by then), which is set beside the mean of the two, and after the
+#     service's figures;
 #   - with each job figure, the time the service spent inside the TSE's calls
 #     (counted by the software TSE itself) and the service's own time a job;
 #   - a burst of BON jobs through the running service: throughput, p50/p95
