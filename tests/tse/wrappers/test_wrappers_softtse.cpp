@@ -4,6 +4,7 @@
 #include "tse/TseLib.h"
 #include "tse/TseLib_C_Dekl.h"
 
+#include <QDate>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
@@ -13,6 +14,11 @@
 namespace {
 
 const char* const AdminPin = "RubXen58";
+
+// The wall-clock time the TSE's clock is set from: 10:00 of the day the test
+// runs. The software TSE's certificate is valid from a day before its
+// making, so a fixed date would stop working a day after it.
+const QDate Today = QDate::currentDate();
 
 bool IsTar(const QByteArray& bytes)
 {
@@ -42,7 +48,7 @@ protected:
         oldCwd_ = QDir::currentPath();
         QDir::setCurrent(progDir_.path());
         // The TSE clock is set from this wall-clock time.
-        plat::SetNowOverride([] { return plat::EncodeDateTime(2026, 12, 9, 10, 0, 0); });
+        plat::SetNowOverride([] { return plat::EncodeDateTime(Today.year(), Today.month(), Today.day(), 10, 0, 0); });
 
         TseRes = 0;
         tse_openDirect(drive_.path().toStdString(), 5000);
@@ -135,7 +141,8 @@ TEST_F(SoftTse, WholeLifeOfANewTse)
     EXPECT_EQ(tse_getTransactionCounter(), start.transactionNumber);
     EXPECT_EQ(start.serialNumber, TseSN);
     EXPECT_FALSE(start.signatureValue.empty());
-    EXPECT_TRUE(Matches(start.logTime, "2026-12-09T10:\\d\\d:\\d\\d\\.000Z")) << start.logTime;
+    const std::string day = Today.toString(Qt::ISODate).toStdString();
+    EXPECT_TRUE(Matches(start.logTime, (day + "T10:\\d\\d:\\d\\d\\.000Z").c_str())) << start.logTime;
     EXPECT_EQ(tse_getCurrentNumberOfTransactions(), 1u);
     EXPECT_EQ(tse_getOpenTransactions(), std::to_string(start.transactionNumber) + " ");
 
