@@ -40,22 +40,26 @@ TseMeter::Reading TseMeter::Read() const
     r.callNs = c->callNs.load(std::memory_order_relaxed);
     r.transactionCalls = c->transactionCalls.load(std::memory_order_relaxed);
     r.transactionNs = c->transactionNs.load(std::memory_order_relaxed);
+    r.callCpuNs = c->callCpuNs.load(std::memory_order_relaxed);
+    r.transactionCpuNs = c->transactionCpuNs.load(std::memory_order_relaxed);
     return r;
 }
 
-double MeasureTseRate(const std::string& command)
+TseRateFigure MeasureTseRate(const std::string& command)
 {
     FILE* out = ::popen(command.c_str(), "r");
-    if (!out) return 0;
+    if (!out) return {};
     char line[512];
-    double rate = 0;
+    TseRateFigure f;
     while (std::fgets(line, sizeof line, out)) {
-        // "1000 start+finish pairs in 4.370 s: 228.9 pairs per second"
+        // "1000 start+finish pairs in 4.370 s: 228.9 pairs per second,
+        //  3.10 ms processor time a pair"
         const char* colon = std::strrchr(line, ':');
-        if (colon && std::sscanf(colon + 1, "%lf pairs per second", &rate) != 1) rate = 0;
+        if (!colon || std::sscanf(colon + 1, "%lf pairs per second, %lf ms processor time a pair", &f.rate, &f.cpuMs) < 1)
+            f = {};
     }
-    const int status = ::pclose(out);
-    return status == 0 ? rate : 0;
+    if (::pclose(out) != 0) return {};
+    return f;
 }
 
 }  // namespace bench

@@ -17,10 +17,11 @@ public:
     struct Reading {
         uint64_t calls = 0, callNs = 0;
         uint64_t transactionCalls = 0, transactionNs = 0;
+        uint64_t callCpuNs = 0, transactionCpuNs = 0;
         Reading operator-(const Reading& o) const
         {
             return {calls - o.calls, callNs - o.callNs, transactionCalls - o.transactionCalls,
-                    transactionNs - o.transactionNs};
+                    transactionNs - o.transactionNs, callCpuNs - o.callCpuNs, transactionCpuNs - o.transactionCpuNs};
         }
     };
 
@@ -38,8 +39,13 @@ private:
     const void* map_ = nullptr;
 };
 
-// Runs the command (softtse_bench with its arguments) and returns the start+
-// finish pairs per second it prints; 0 when it failed.
-double MeasureTseRate(const std::string& command);
+// What softtse_bench printed: start+finish pairs per second and the
+// processor time a pair; rate 0 when it failed.
+struct TseRateFigure {
+    double rate = 0;
+    double cpuMs = 0;
+};
+// Runs the command (softtse_bench with its arguments).
+TseRateFigure MeasureTseRate(const std::string& command);
 
 }  // namespace bench

@@ -264,7 +264,7 @@ void ReportRatio(const char* what, const Run& r, double tseRate)
 class TseRate {
 public:
     TseRate(std::string command, double fixed, const TseMeter& meter)
-        : command_(std::move(command)), last_(fixed), meter_(meter)
+        : command_(std::move(command)), last_{fixed, 0}, meter_(meter)
     {
     }
 
@@ -272,24 +272,27 @@ public:
     {
         if (command_.empty()) return;
         last_ = Measure();
-        std::printf("TSE's own rate: %.1f pairs/s%s\n", last_, prefillNote_.c_str());
+        std::printf("TSE's own rate: %.1f pairs/s (%.2f ms processor time a pair)%s\n", last_.rate, last_.cpuMs,
+                    prefillNote_.c_str());
     }
     // After a figure: the rate to set beside it (0 when unknown).
     double Around(const char* what)
     {
-        if (command_.empty()) return last_;
-        const double before = last_;
+        if (command_.empty()) return last_.rate;
+        const TseRateFigure before = last_;
         const std::string beforeNote = prefillNote_;
         last_ = Measure();
-        if (before <= 0 || last_ <= 0) return 0;
-        const double mean = (before + last_) / 2;
-        std::printf("%s: TSE's own rate before / after: %.1f%s / %.1f%s pairs/s, mean %.1f = %.2f ms a pair\n", what,
-                    before, beforeNote.c_str(), last_, prefillNote_.c_str(), mean, 1000.0 / mean);
+        if (before.rate <= 0 || last_.rate <= 0) return 0;
+        const double mean = (before.rate + last_.rate) / 2;
+        std::printf("%s: TSE's own rate before / after: %.1f%s / %.1f%s pairs/s, mean %.1f = %.2f ms a pair "
+                    "(%.2f ms of it on the processor)\n",
+                    what, before.rate, beforeNote.c_str(), last_.rate, prefillNote_.c_str(), mean, 1000.0 / mean,
+                    (before.cpuMs + last_.cpuMs) / 2);
         return mean;
     }
 
 private:
-    double Measure()
+    TseRateFigure Measure()
     {
         const uint64_t signedBefore = meter_.ok() ? meter_.Read().transactionCalls / 2 : 0;
         prefillNote_ = signedBefore ? " (after " + std::to_string(signedBefore) + " pairs)" : std::string();
@@ -297,7 +300,7 @@ private:
     }
 
     std::string command_;
-    double last_;
+    TseRateFigure last_;
     const TseMeter& meter_;
     std::string prefillNote_;
 };
@@ -307,10 +310,12 @@ void ReportMeter(const char* what, const Run& r, const TseMeter::Reading& d)
     const size_t jobs = r.latencyMs.size();
     if (jobs == 0 || r.seconds <= 0) return;
     const double callS = d.callNs / 1e9;
-    std::printf("%s inside the TSE: %.2f ms a start+finish pair, %.2f ms of TSE calls a job (%.1f calls); "
-                "the TSE's calls fill %.2f of the time; the service's own time %.2f ms a job\n",
-                what, d.transactionCalls ? 2e-6 * d.transactionNs / d.transactionCalls : 0.0, callS * 1e3 / jobs,
-                double(d.calls) / jobs, callS / r.seconds, (r.seconds - callS) * 1e3 / jobs);
+    const double pairs = d.transactionCalls / 2.0;
+    std::printf("%s inside the TSE: %.2f ms a start+finish pair (%.2f ms of it on the processor), %.2f ms of TSE "
+                "calls a job (%.1f calls); the TSE's calls fill %.2f of the time; the service's own time %.2f ms a job\n",
+                what, pairs > 0 ? 1e-6 * d.transactionNs / pairs : 0.0,
+                pairs > 0 ? 1e-6 * d.transactionCpuNs / pairs : 0.0, callS * 1e3 / jobs, double(d.calls) / jobs,
+                callS / r.seconds, (r.seconds - callS) * 1e3 / jobs);
 }
 
 }  // namespace

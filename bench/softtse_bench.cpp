@@ -70,11 +70,15 @@ int main(int argc, char **argv)
     const char *type = "Kassenbeleg-V1";
     const char *data = "Beleg^12.50_0.00_0.00_0.00_0.00^12.50:Bar";
     int done = 0;
-    double seconds = 0;
+    double seconds = 0, cpuSeconds = 0;
     if (prepare(device, client)) {
         auto begin = std::chrono::steady_clock::now();
+        std::clock_t cpuBegin = std::clock();
         for (; done < prefill + pairs; ++done) {
-            if (done == prefill) begin = std::chrono::steady_clock::now();
+            if (done == prefill) {
+                begin = std::chrono::steady_clock::now();
+                cpuBegin = std::clock();
+            }
             se_StartTransactionResult_t start{};
             se_FinishTransactionResult_t finish{};
             if (!check(se_startTransaction(client, static_cast<uint32_t>(std::strlen(client)), nullptr, 0, "", 0,
@@ -93,6 +97,7 @@ int main(int argc, char **argv)
             se_free(finish.signatureValue);
         }
         seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+        cpuSeconds = double(std::clock() - cpuBegin) / CLOCKS_PER_SEC;
         se_close();
     }
     std::error_code ignored;
@@ -100,7 +105,8 @@ int main(int argc, char **argv)
     done -= prefill;
     if (done <= 0)
         return 1;
-    std::printf("%d start+finish pairs in %.3f s: %.1f pairs per second", done, seconds, done / seconds);
+    std::printf("%d start+finish pairs in %.3f s: %.1f pairs per second, %.2f ms processor time a pair", done, seconds,
+                done / seconds, cpuSeconds * 1e3 / done);
     if (prefill > 0) std::printf(" (after %d pairs)", prefill);
     std::printf("\n");
     return done == pairs ? 0 : 1;

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace softtse {
@@ -38,6 +39,14 @@ MeterCounters *counters()
     return c;
 }
 
+uint64_t threadCpuNs()
+{
+    timespec t{};
+    if (::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t) != 0)
+        return 0;
+    return static_cast<uint64_t>(t.tv_sec) * 1000000000ull + static_cast<uint64_t>(t.tv_nsec);
+}
+
 bool isTransaction(const char *function)
 {
     return std::strcmp(function, "se_startTransaction") == 0 || std::strcmp(function, "se_finishTransaction") == 0;
@@ -50,6 +59,7 @@ MeterStamp::MeterStamp(const char *function) : counters_(counters())
     if (!counters_)
         return;
     transaction_ = isTransaction(function);
+    beginCpuNs_ = threadCpuNs();
     begin_ = std::chrono::steady_clock::now();
 }
 
@@ -59,10 +69,14 @@ MeterStamp::~MeterStamp()
         return;
     const auto ns = static_cast<uint64_t>(
         std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - begin_).count());
+    const uint64_t endCpu = threadCpuNs();
+    const uint64_t cpuNs = endCpu > beginCpuNs_ ? endCpu - beginCpuNs_ : 0;
     counters_->callNs.fetch_add(ns, std::memory_order_relaxed);
+    counters_->callCpuNs.fetch_add(cpuNs, std::memory_order_relaxed);
     counters_->calls.fetch_add(1, std::memory_order_relaxed);
     if (transaction_) {
         counters_->transactionNs.fetch_add(ns, std::memory_order_relaxed);
+        counters_->transactionCpuNs.fetch_add(cpuNs, std::memory_order_relaxed);
         counters_->transactionCalls.fetch_add(1, std::memory_order_relaxed);
     }
 }

@@ -13,13 +13,18 @@
 namespace softtse {
 
 // The file's layout (native byte order), read by the benchmark driver.
+// "STMETER2": the processor times were added to the first layout.
 struct MeterCounters {
-    static constexpr uint64_t kMagic = 0x31524554454D5453ull; // "STMETER1"
+    static constexpr uint64_t kMagic = 0x32524554454D5453ull; // "STMETER2"
     uint64_t magic;
     std::atomic<uint64_t> calls;             // every function that takes the session
     std::atomic<uint64_t> callNs;
     std::atomic<uint64_t> transactionCalls;  // start and finish
     std::atomic<uint64_t> transactionNs;
+    // The calling thread's processor time within the same calls: the rest
+    // of a call's time it waited (for the disk, mostly).
+    std::atomic<uint64_t> callCpuNs;
+    std::atomic<uint64_t> transactionCpuNs;
 };
 
 class MeterStamp {
@@ -33,6 +38,7 @@ private:
     MeterCounters *counters_;
     bool transaction_ = false;
     std::chrono::steady_clock::time_point begin_;
+    uint64_t beginCpuNs_ = 0;
 };
 
 } // namespace softtse
