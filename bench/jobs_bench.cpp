@@ -28,6 +28,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -342,14 +343,17 @@ int main(int argc, char** argv)
         std::printf("TSE's own rate: %.1f pairs/s = %.2f ms a pair\n", a.tseRate, 1000.0 / a.tseRate);
     tse.Begin();
 
-    if (a.burst > 0) {
+    // A throughput figure: the run, its TSE's rate around it, and its time
+    // inside the TSE's calls.
+    const auto throughput = [&](const char* what, int count, const std::function<Run()>& run) {
         const TseMeter::Reading before = meter.Read();
-        const Run burst = Burst(a.dir, watch, a.burst);
+        const Run r = run();
         const TseMeter::Reading used = meter.Read() - before;
-        Report("burst", burst, a.burst);
-        ReportRatio("burst", burst, tse.Around("burst"));
-        if (meter.ok()) ReportMeter("burst", burst, used);
-    }
+        Report(what, r, count);
+        ReportRatio(what, r, tse.Around(what));
+        if (meter.ok()) ReportMeter(what, r, used);
+    };
+    if (a.burst > 0) throughput("burst", a.burst, [&] { return Burst(a.dir, watch, a.burst); });
     double singleP50 = 0;
     if (a.single > 0) {
         std::vector<double> tseMs;
@@ -384,12 +388,7 @@ int main(int argc, char** argv)
         }
     }
     if (a.drain > 0) {
-        const TseMeter::Reading before = meter.Read();
-        const Run drain = Drain(a.dir, watch, a.drain);
-        const TseMeter::Reading used = meter.Read() - before;
-        Report("drain", drain, a.drain);
-        ReportRatio("drain", drain, tse.Around("drain"));
-        if (meter.ok()) ReportMeter("drain", drain, used);
+        throughput("drain", a.drain, [&] { return Drain(a.dir, watch, a.drain); });
         std::printf("drain: peak resident memory so far %.1f MB, resident now %.1f MB\n",
                     StatusKb(a.pid, "VmHWM") / 1024.0, StatusKb(a.pid, "VmRSS") / 1024.0);
     }
