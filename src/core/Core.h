@@ -138,13 +138,13 @@ public:
     void ReOpenTSE(int32_t timeout);
     QString ErgStr() const;
 
-    // Around a TSE call that may outlast systemd's watchdog (a data
-    // export): the service stretches the watchdog meanwhile.
     // Set by the service: run by a pass between its batches, once the
     // core's pending events have been handled.
     std::function<void()> OnBatchClosed;
     // A job has been put into SpoolVerz since the pass last read it.
     bool SpoolChanged = false;
+    // Around a TSE call that may outlast systemd's watchdog (a data
+    // export): the service stretches the watchdog meanwhile.
     std::function<void(int allowedSeconds)> OnLongTseCallBegins;
     std::function<void()> OnLongTseCallEnds;
     void LongTseCallBegins(int allowedSeconds);

@@ -48,8 +48,12 @@ TEST(TseRecovery, TheDriveGoesAndComesBackWithoutARestart)
     int rc = -1;
     Bon(svc, "1", &rc);
     ASSERT_EQ(rc, 0);
-    ASSERT_TRUE(WaitFor([&] { return StatusFile(svc).value("signature_counter").toInteger() > 0; }))
-        << QJsonDocument(StatusFile(svc)).toJson().toStdString();
+    // The job shows in the status file within about a second (a change is
+    // written at most once a second).
+    ASSERT_TRUE(WaitFor([&] {
+        const QJsonObject o = StatusFile(svc);
+        return !o.value("last_job").isNull() && o.value("signature_counter").toInteger() > 0;
+    })) << QJsonDocument(StatusFile(svc)).toJson().toStdString();
     const QJsonObject online = StatusFile(svc);
     EXPECT_EQ(online.value("tse_online"), QJsonValue(true));
     EXPECT_EQ(online.value("pid").toInteger(), svc.Pid());
