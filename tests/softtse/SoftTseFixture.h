@@ -118,7 +118,16 @@ inline Bytes serialNumber()
     return der.size() >= 38 ? Bytes(der.begin() + 6, der.begin() + 38) : Bytes{};
 }
 
-inline uint64_t nowUnix() { return static_cast<uint64_t>(std::time(nullptr)); }
+// The seconds of the clock the TSE reads (CLOCK_REALTIME). std::time reads a
+// coarser clock that can still show the last second for a few milliseconds
+// after the TSE's has moved on: a time set from it would put the TSE's clock
+// back by a second, and its log times would go backwards.
+inline uint64_t nowUnix()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return static_cast<uint64_t>(ts.tv_sec);
+}
 
 // The start-up of a new TSE as the service runs it, ending with nobody
 // logged in and the TSE active.
