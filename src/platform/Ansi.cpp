@@ -3,18 +3,33 @@
 #include <QStringDecoder>
 #include <QStringEncoder>
 
+#include <optional>
+
 namespace plat {
 
 namespace {
 constexpr const char* kCodePage = "windows-1252";
 }
 
+namespace {
+bool IsAscii(const std::string& bytes)
+{
+    for (const char b : bytes)
+        if (static_cast<unsigned char>(b) >= 0x80) return false;
+    return true;
+}
+}  // namespace
+
 // A fresh converter per call: converters carry state and these helpers are
-// called from the window thread and the export worker alike.
+// called from the window thread and the export worker alike. Opening one
+// costs more than a whole line of log or answer, so text that is plain
+// ASCII (the same in the code page) never opens one.
 QString AnsiToQ(const std::string& bytes)
 {
     if (bytes.empty())
         return QString();
+    if (IsAscii(bytes))
+        return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
     QStringDecoder decode(kCodePage, QStringDecoder::Flag::Stateless);
     return decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
 }
@@ -26,7 +41,7 @@ std::string QToAnsi(const QString& text)
     // The converter's own replacement byte differs between back ends, so the
     // text is converted one character (or surrogate pair) at a time and
     // whatever the code page cannot hold becomes '?'.
-    QStringEncoder encode(kCodePage, QStringEncoder::Flag::Stateless | QStringEncoder::Flag::ConvertInvalidToNull);
+    std::optional<QStringEncoder> encode;  // opened at the first character beyond ASCII
     std::string out;
     out.reserve(static_cast<size_t>(text.size()));
     const qsizetype n = text.size();
@@ -45,11 +60,13 @@ std::string QToAnsi(const QString& text)
             out.push_back('?');
             continue;
         }
-        encode.resetState();
-        const QByteArray b = encode(QStringView(&c, 1));
+        if (!encode)
+            encode.emplace(kCodePage, QStringEncoder::Flag::Stateless | QStringEncoder::Flag::ConvertInvalidToNull);
+        encode->resetState();
+        const QByteArray b = (*encode)(QStringView(&c, 1));
         // A character above 0x7F never legitimately becomes a control byte
         // below 0x20; such a byte is the converter's substitute.
-        if (b.size() == 1 && !encode.hasError() && static_cast<unsigned char>(b.at(0)) >= 0x20)
+        if (b.size() == 1 && !encode->hasError() && static_cast<unsigned char>(b.at(0)) >= 0x20)
             out.push_back(b.at(0));
         else
             out.push_back('?');

@@ -120,38 +120,54 @@ QString FormatDateTime(const QString& pattern, TDateTime dt)
     int year, month, day, hour, minute, second, msec;
     DecodeDateTime(dt, year, month, day, hour, minute, second, msec);
 
-    auto num = [](int value, int width) { return QStringLiteral("%1").arg(value, width, 10, QLatin1Char('0')); };
-    auto at = [&pattern](qsizetype i, const char* token) {
-        const QString t = QString::fromLatin1(token);
-        return pattern.mid(i, t.size()).compare(t, Qt::CaseInsensitive) == 0;
+    // Built in place: the job pass formats several times a job, and a
+    // temporary text per pattern letter cost more than the rest of it.
+    QString out;
+    out.reserve(pattern.size() + 8);
+    auto num = [&out](int value, int width) {
+        if (value < 0) {
+            out += QStringLiteral("%1").arg(value, width, 10, QLatin1Char('0'));
+            return;
+        }
+        char digits[12];
+        int n = 0;
+        do {
+            digits[n++] = static_cast<char>('0' + value % 10);
+            value /= 10;
+        } while (value > 0);
+        for (int k = n; k < width; ++k) out += QLatin1Char('0');
+        while (n > 0) out += QLatin1Char(digits[--n]);
+    };
+    const QStringView pat(pattern);
+    auto at = [pat](qsizetype i, QLatin1StringView token) {
+        return i + token.size() <= pat.size() && pat.sliced(i, token.size()).compare(token, Qt::CaseInsensitive) == 0;
     };
 
-    QString out;
     qsizetype i = 0;
     while (i < pattern.size()) {
-        if (at(i, "yyyy")) {
-            out += num(year, 4);
+        if (at(i, QLatin1StringView("yyyy"))) {
+            num(year, 4);
             i += 4;
-        } else if (at(i, "yy")) {
-            out += num(((year % 100) + 100) % 100, 2);
+        } else if (at(i, QLatin1StringView("yy"))) {
+            num(((year % 100) + 100) % 100, 2);
             i += 2;
-        } else if (at(i, "mm")) {
-            out += num(month, 2);
+        } else if (at(i, QLatin1StringView("mm"))) {
+            num(month, 2);
             i += 2;
-        } else if (at(i, "dd")) {
-            out += num(day, 2);
+        } else if (at(i, QLatin1StringView("dd"))) {
+            num(day, 2);
             i += 2;
-        } else if (at(i, "hh")) {
-            out += num(hour, 2);
+        } else if (at(i, QLatin1StringView("hh"))) {
+            num(hour, 2);
             i += 2;
-        } else if (at(i, "nn")) {
-            out += num(minute, 2);
+        } else if (at(i, QLatin1StringView("nn"))) {
+            num(minute, 2);
             i += 2;
-        } else if (at(i, "ss")) {
-            out += num(second, 2);
+        } else if (at(i, QLatin1StringView("ss"))) {
+            num(second, 2);
             i += 2;
-        } else if (at(i, "zzz")) {
-            out += num(msec, 3);
+        } else if (at(i, QLatin1StringView("zzz"))) {
+            num(msec, 3);
             i += 3;
         } else {
             // ":" is the regional time separator, which is ":" here.
