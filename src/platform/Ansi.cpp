@@ -9,9 +9,7 @@ namespace plat {
 
 namespace {
 constexpr const char* kCodePage = "windows-1252";
-}
 
-namespace {
 bool IsAscii(const std::string& bytes)
 {
     for (const char b : bytes)
