@@ -17,14 +17,32 @@ namespace {
 
 constexpr int kFlood = 300;
 
-void DropFlood(const QString& dir)
-{
-    ASSERT_TRUE(e2e::DropReceipts(dir, "FLUT", "Flutkasse", kFlood));
-}
-
 int FloodAnswered(const QString& dir)
 {
     return e2e::CompleteAnswers(dir, "FLUT");
+}
+
+// The flood is dropped, and the quiet register writes once the service is
+// well into it: the flood's jobs have long been listed by then.
+void DropFloodAndWaitForATenth(const QString& dir)
+{
+    ASSERT_TRUE(e2e::DropReceipts(dir, "FLUT", "Flutkasse", kFlood));
+    for (int waited = 0; FloodAnswered(dir) < kFlood / 10 && waited < 60000; waited += 20) QThread::msleep(20);
+}
+
+// One receipt of the quiet register, through its job name Kasse02.
+e2e::ClientResult QuietReceipt(e2e::Service& svc, int bon)
+{
+    return svc.Client({"--name", "Kasse02", "--timeout", "120", "--json", "bon", "--kasid", "Kasse02", "--bonid",
+                       QString::number(bon), "--sigtext", "Ruhig^1.00_0.00_0.00_0.00_0.00^1.00:Bar"},
+                      180000);
+}
+
+// The flood is answered whole, each receipt once.
+void WaitForTheWholeFlood(const QString& dir)
+{
+    for (int waited = 0; FloodAnswered(dir) < kFlood && waited < 180000; waited += 200) QThread::msleep(200);
+    EXPECT_EQ(FloodAnswered(dir), kFlood);
 }
 
 TEST(Fairness, AQuietRegistersReceiptIsAnsweredLongBeforeAnotherRegistersFloodIsThrough)
@@ -33,21 +51,14 @@ TEST(Fairness, AQuietRegistersReceiptIsAnsweredLongBeforeAnotherRegistersFloodIs
     QString why;
     ASSERT_TRUE(svc.Start(&why)) << why.toStdString();
 
-    DropFlood(svc.JobDir());
-    // The quiet register writes once the service is well into the flood:
-    // the flood's jobs have long been listed by then.
-    for (int waited = 0; FloodAnswered(svc.JobDir()) < kFlood / 10 && waited < 60000; waited += 20) QThread::msleep(20);
-    const e2e::ClientResult quiet = svc.Client({"--name", "Kasse02", "--timeout", "120", "--json", "bon", "--kasid",
-                                                "Kasse02", "--bonid", "1", "--sigtext", "Ruhig^1.00_0.00_0.00_0.00_0.00^1.00:Bar"},
-                                               180000);
+    ASSERT_NO_FATAL_FAILURE(DropFloodAndWaitForATenth(svc.JobDir()));
+    const e2e::ClientResult quiet = QuietReceipt(svc, 1);
     const int answeredBefore = FloodAnswered(svc.JobDir());
     ASSERT_EQ(quiet.exitCode, 0) << quiet.out.toStdString() << quiet.err.toStdString();
     EXPECT_EQ(quiet.json().value("CMD").toString(), "BON OK");
     EXPECT_LT(answeredBefore, kFlood * 2 / 3) << "the single receipt waited for most of the flood";
 
-    // The flood itself is answered whole, each receipt once.
-    for (int waited = 0; FloodAnswered(svc.JobDir()) < kFlood && waited < 180000; waited += 200) QThread::msleep(200);
-    EXPECT_EQ(FloodAnswered(svc.JobDir()), kFlood);
+    WaitForTheWholeFlood(svc.JobDir());
     EXPECT_TRUE(QDir(svc.JobDir()).entryList({"FLUT_*.TSE"}, QDir::Files).isEmpty());
     ASSERT_EQ(svc.Terminate(), 0);
 }
@@ -63,14 +74,10 @@ TEST(Fairness, ARegisterReusingItsJobNameDuringAFloodHasEachReceiptAnsweredInTur
     QString why;
     ASSERT_TRUE(svc.Start(&why)) << why.toStdString();
 
-    DropFlood(svc.JobDir());
-    for (int waited = 0; FloodAnswered(svc.JobDir()) < kFlood / 10 && waited < 60000; waited += 20) QThread::msleep(20);
+    ASSERT_NO_FATAL_FAILURE(DropFloodAndWaitForATenth(svc.JobDir()));
     QSet<QString> transactions;
     for (int bon = 1; bon <= 5; ++bon) {
-        const e2e::ClientResult r = svc.Client({"--name", "Kasse02", "--timeout", "120", "--json", "bon", "--kasid",
-                                                "Kasse02", "--bonid", QString::number(bon), "--sigtext",
-                                                "Ruhig^1.00_0.00_0.00_0.00_0.00^1.00:Bar"},
-                                               180000);
+        const e2e::ClientResult r = QuietReceipt(svc, bon);
         ASSERT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
         EXPECT_EQ(r.json().value("CMD").toString(), "BON OK");
         EXPECT_EQ(r.json().value("BONID").toString(), QString::number(bon)) << "another job's answer";
@@ -80,8 +87,7 @@ TEST(Fairness, ARegisterReusingItsJobNameDuringAFloodHasEachReceiptAnsweredInTur
     EXPECT_EQ(transactions.size(), 5) << "a receipt was answered with another one's transaction";
     EXPECT_LT(answeredBefore, kFlood) << "a job under a reused name waited for the flood to end";
 
-    for (int waited = 0; FloodAnswered(svc.JobDir()) < kFlood && waited < 180000; waited += 200) QThread::msleep(200);
-    EXPECT_EQ(FloodAnswered(svc.JobDir()), kFlood);
+    WaitForTheWholeFlood(svc.JobDir());
     EXPECT_FALSE(QFile::exists(svc.JobDir() + "/Kasse02.TSE"));
     ASSERT_EQ(svc.Terminate(), 0);
 }
