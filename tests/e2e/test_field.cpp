@@ -7,6 +7,8 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QThread>
 #include <gtest/gtest.h>
@@ -59,6 +61,21 @@ bool WaitFor(const std::function<bool()>& done, int ms = 60000)
 QByteArray Bon(const QByteArray& kasid, const QByteArray& bonid, const QByteArray& sigtext)
 {
     return "CMD=BON\r\nKASID=" + kasid + "\r\nBONID=" + bonid + "\r\nSIGTEXT=" + sigtext + "\r\n*EOF*\r\n";
+}
+
+// The status file takes a change at most once a second. A write still due
+// when a test fills the disk could replace the old file after the fill and
+// free its page for an answer that the test needs to fail. The start's
+// changes are out once the file shows the start's STATUS job and no job
+// waiting.
+bool StartShownInStatusFile(const e2e::Service& svc)
+{
+    return WaitFor([&] {
+        QFile f(svc.JobDir() + "/Vok_TSE.status.json");
+        if (!f.open(QIODevice::ReadOnly)) return false;
+        const QJsonObject o = QJsonDocument::fromJson(f.readAll()).object();
+        return !o.value("last_job").isNull() && o.value("jobs_waiting").toInteger(-1) == 0;
+    });
 }
 
 e2e::ClientResult SignOne(const e2e::Service& svc, const QString& name, const QString& bonid)
@@ -237,6 +254,7 @@ TEST(FieldHardening, AFullDiskNeverSignsAReceiptTwice)
     if (!disk.Mounted()) GTEST_SKIP() << "needs root and tmpfs to fill a disk";
     QString why;
     ASSERT_TRUE(svc.Start(&why)) << why.toStdString();
+    ASSERT_TRUE(StartShownInStatusFile(svc));
     const QString jobs = svc.JobDir();
 
     // The job is in place before the disk fills: its answer finds no room.
@@ -274,6 +292,7 @@ TEST(FieldHardening, AnAnswerStillPendingAtTheEndIsLogged)
     if (!disk.Mounted()) GTEST_SKIP() << "needs root and tmpfs to fill a disk";
     QString why;
     ASSERT_TRUE(svc.Start(&why)) << why.toStdString();
+    ASSERT_TRUE(StartShownInStatusFile(svc));
     const QString jobs = svc.JobDir();
     ASSERT_TRUE(WriteRaw(QFile::encodeName(jobs + "/Rest.tmp"), Bon("Kasse02", "5", "Beleg^5.00:Bar")));
     ASSERT_TRUE(disk.Fill(jobs + "/filler.bin"));
