@@ -441,8 +441,13 @@ TEST(FieldHardening, AnswersThatCannotBeWrittenPauseOnlyOnTheirFirstPass)
                              Bon("Kasse0" + QByteArray::number(i), "1", "Stau^1.00:Bar")));
         ASSERT_TRUE(QFile::rename(jobs + "/" + name + ".tmp", jobs + "/" + name + ".TSE"));
     }
-    ASSERT_TRUE(WaitFor([&] { return svc.ReadLog().contains("Stau9.SIG konnte nicht erstellt werden"); }))
-        << svc.ReadLog().toStdString();
+    // Jobs are taken in the registers' turn, not by name: wait for all ten.
+    ASSERT_TRUE(WaitFor([&] {
+        const QByteArray log = svc.ReadLog();
+        for (int i = 0; i < 10; ++i)
+            if (!log.contains("Stau" + QByteArray::number(i) + ".SIG konnte nicht erstellt werden")) return false;
+        return true;
+    })) << svc.ReadLog().toStdString();
     // Passes go on while another register signs two receipts.
     ASSERT_EQ(SignOne(svc, "Frei", "1").exitCode, 0);
     ASSERT_EQ(SignOne(svc, "Frei", "2").exitCode, 0);
