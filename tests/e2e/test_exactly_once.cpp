@@ -148,8 +148,9 @@ TEST(ExactlyOnce, ReceiptsSignedOnceThoughTheServiceIsKilledInTheirMidst)
     EXPECT_EQ(receipts, kLanes * kJobsPerLane);
     // Nothing else carries a receipt's data (a receipt signed under another name).
     for (auto it = finished.cbegin(); it != finished.cend(); ++it) {
-        if (it.key().startsWith("Beleg-"))
+        if (it.key().startsWith("Beleg-")) {
             EXPECT_TRUE(answeredNr.contains(QString::fromLatin1(it.key()))) << it.key().toStdString();
+        }
     }
 
     const QByteArray log = svc.ReadLog();

@@ -230,7 +230,9 @@ TEST_F(HttpDoor, AKillAmidFiftyRequestsSignsEachIdOnce)
         const Response r = door.Put(QString("/v1/receipts/k%1").arg(i), bodyOf(i));
         ASSERT_EQ(r.status, 200) << r.body.toStdString();
         EXPECT_EQ(r.json().value("state").toString(), "FINISHED");
-        if (before.contains(i)) EXPECT_EQ(r.body, before[i]) << "the repeat is not what was answered before the kill";
+        if (before.contains(i)) {
+            EXPECT_EQ(r.body, before[i]) << "the repeat is not what was answered before the kill";
+        }
     }
     const QMultiMap<QByteArray, Finish> finishes = ExportedFinishes(svc);
     for (int i = 0; i < kRequests; ++i) EXPECT_EQ(finishes.count("Kill " + QByteArray::number(i)), 1) << "id k" << i;
