@@ -7,7 +7,10 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <ctime>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using namespace plat;
 
@@ -82,6 +85,11 @@ TEST_F(ScanGateTest, AChangeDuringTheReadIsKeptForTheNextCall)
 TEST_F(ScanGateTest, ChangedDirectoryTimesAskForAReadAndTheFullScanStillComes)
 {
     Touch(dir + "/KASSE-3.SIG");
+    // The directory's times are set an hour back, so that the removal below
+    // changes them even on a file system whose clock ticks coarser than the
+    // test runs.
+    const struct timespec hourAgo[2] = {{std::time(nullptr) - 3600, 0}, {std::time(nullptr) - 3600, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(dir).constData(), hourAgo, 0), 0);
     ScanGate gate(dir);
     EmptyScan(gate);
     // An answer collected: no name is added, but the directory's times
