@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <cstdio>
 #include <fstream>
 #include <gtest/gtest.h>
 
@@ -20,6 +21,12 @@ protected:
             ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         }
         ASSERT_TRUE(QDir(dir.path()).mkdir("sub.TSE"));
+    }
+    // Names that are not UTF-8 are beyond QTemporaryDir's own removal.
+    void TearDown() override
+    {
+        for (const char* raw : {"x.T\xC5\xBF" "E", "\xC4RGER.tse"})
+            std::remove((QFile::encodeName(dir.path()) + "/" + raw).constData());
     }
     QStringList Find(const QString& pattern)
     {
